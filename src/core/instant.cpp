@@ -1,0 +1,63 @@
+#include "core/instant.hpp"
+
+#include <cctz/civil_time.h>
+
+#include <cmath>
+#include <limits>
+
+namespace tessel {
+namespace {
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+constexpr std::uint32_t kNanosPerSecond = 1'000'000'000;
+const std::int64_t kFirstDay = cctz::civil_day(-262144, 1, 1) - cctz::civil_day(1970, 1, 1);
+const std::int64_t kLastDay = cctz::civil_day(262143, 12, 31) - cctz::civil_day(1970, 1, 1);
+
+std::int64_t saturating_floor(double a) {
+    if (std::isnan(a)) return 0;
+    constexpr double two63 = 9223372036854775808.0;
+    if (a >= two63) return std::numeric_limits<std::int64_t>::max();
+    if (a < -two63) return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(std::floor(a));
+}
+
+std::uint32_t clamped_nanos(double fraction) {
+    const double n = std::round(fraction * 1e9);
+    if (!(n > 0.0)) return 0;  // NaN and negatives
+    if (n >= 4294967295.0) return std::numeric_limits<std::uint32_t>::max();
+    return static_cast<std::uint32_t>(n);
+}
+
+std::int64_t floor_div(std::int64_t a, std::int64_t b) {
+    const std::int64_t q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+}  // namespace
+
+std::optional<Instant> instant_from_timestamp(double a) {
+    const std::int64_t s = saturating_floor(a);
+    // a - s is exact for finite a (and inf - max stays inf, which clamps out).
+    const std::uint32_t n = clamped_nanos(a - static_cast<double>(s));
+    const std::int64_t days = floor_div(s, kSecondsPerDay);
+    const std::int64_t second_of_day = s - days * kSecondsPerDay;
+    if (days < kFirstDay || days > kLastDay) return std::nullopt;
+    if (n > 2 * kNanosPerSecond - 1) return std::nullopt;
+    if (n >= kNanosPerSecond && second_of_day % 60 != 59) return std::nullopt;
+    return Instant{s, n};
+}
+
+UtcFields utc_fields(const Instant& t) {
+    const bool leap = t.nanos >= kNanosPerSecond;
+    std::int64_t seconds = t.seconds;
+    std::uint32_t micros = ((leap ? t.nanos - kNanosPerSecond : t.nanos) + 500) / 1000;
+    if (micros == 1'000'000) {
+        micros = 0;
+        seconds += 1;
+    }
+    const cctz::civil_second cs = cctz::civil_second(1970, 1, 1, 0, 0, 0) + seconds;
+    return UtcFields{cs.year(),   cs.month(),  cs.day(), cs.hour(), cs.minute(),
+                     cs.second(), static_cast<int>(micros), leap};
+}
+
+}  // namespace tessel
