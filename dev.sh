@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# One entry point for a fresh Debian machine (run as root):
+#   ./dev.sh example   install what the build needs, build, run the example
+#   ./dev.sh test      install what is missing, build, run every test
+set -euo pipefail
+cd "$(dirname "$0")"
+
+APT_PACKAGES=(cmake g++ make python3 python3-venv python3-dev tzdata
+              libcctz-dev libsimdjson-dev libgtest-dev libbenchmark-dev)
+VENV=.venv
+PY=$VENV/bin/python
+
+install_system() {
+    local missing=()
+    for p in "${APT_PACKAGES[@]}"; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    done
+    # Newer Debian releases keep the backward-compatible zone names (US/Eastern) apart.
+    if [ ! -e /usr/share/zoneinfo/US/Eastern ]; then missing+=(tzdata-legacy); fi
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "== apt-get install ${missing[*]}"
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+}
+
+python_for_venv() {
+    # The pyenv interpreter when there is one (it carries the headers), else the system's.
+    if command -v pyenv >/dev/null 2>&1 && pyenv which python3 >/dev/null 2>&1; then
+        pyenv which python3
+    elif [ -x "$HOME/.pyenv/shims/python3" ]; then
+        echo "$HOME/.pyenv/shims/python3"
+    else
+        command -v python3
+    fi
+}
+
+install_python() {
+    if [ ! -x "$PY" ]; then
+        echo "== creating $VENV"
+        "$(python_for_venv)" -m venv "$VENV"
+    fi
+    "$PY" -m pip install -q --disable-pip-version-check -r requirements-dev.txt
+}
+
+build() {
+    cmake -S . -B build -DPython3_EXECUTABLE="$PWD/$PY" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build build -j "$(nproc)"
+}
+
+smoke_all_pythons() {
+    local found=0
+    for v in 3.10 3.11 3.12 3.13; do
+        local exe
+        exe=$(ls -d "$HOME"/.pyenv/versions/"$v".*/bin/python3 2>/dev/null | sort -V | tail -n 1 || true)
+        [ -n "$exe" ] || continue
+        found=1
+        echo "== smoke: $("$exe" --version)"
+        "$exe" tests/smoke.py build
+    done
+    [ "$found" = 1 ] || echo "== smoke: no pyenv interpreters 3.10-3.13 found"
+}
+
+case "${1:-}" in
+    example)
+        install_system
+        install_python
+        build
+        PYTHONPATH=build "$PY" examples/price_options.py
+        ;;
+    test)
+        install_system
+        install_python
+        build
+        echo "== C++ core tests"
+        ctest --test-dir build --output-on-failure -j "$(nproc)" 2>&1 | tail -n 25
+        echo "== Python tests"
+        PYTHONPATH=build "$PY" -m pytest tests/python
+        smoke_all_pythons
+        ;;
+    *)
+        echo "usage: $0 example|test" >&2
+        exit 2
+        ;;
+esac

@@ -1,0 +1,82 @@
+#include "analytics/binary.hpp"
+
+#include <cmath>
+
+#include "analytics/normal.hpp"
+
+namespace tessel::analytics {
+namespace {
+
+bool guarded(double ttx, double vol) { return ttx <= 0.0 || vol <= 0.0; }
+
+struct Driver {
+    double s;    // total volatility to expiry
+    double x;    // ln(F/K) / s
+    double phi;  // pdf(x)
+};
+
+Driver driver(double fwd, double strike, double ttx, double vol) {
+    const double s = vol * std::sqrt(ttx);
+    const double x = std::log(fwd / strike) / s;
+    return {s, x, std::exp(x * (-0.5 * x)) / SQRT_2PI};
+}
+
+double signed_for(OptionType cp, double call_value) { return cp == OptionType::Call ? call_value : -call_value; }
+
+}  // namespace
+
+double binary_fairvalue(double fwd, double strike, double ttx, double vol, OptionType cp, double df) {
+    if (guarded(ttx, vol)) {
+        const bool pays = cp == OptionType::Call ? fwd > strike : fwd < strike;
+        return df * (pays ? 1.0 : 0.0);
+    }
+    const double x = std::log(fwd / strike) / (vol * std::sqrt(ttx));
+    // The put straight from N(-x), not D minus the call, keeps its small values accurate.
+    return cp == OptionType::Call ? df * norm_cdf(x) : df * norm_cdf(-x);
+}
+
+double binary_delta(double fwd, double strike, double ttx, double vol, OptionType cp, double df) {
+    if (guarded(ttx, vol)) return 0.0;
+    const Driver d = driver(fwd, strike, ttx, vol);
+    return signed_for(cp, d.phi * df / (fwd * vol * std::sqrt(ttx)));
+}
+
+double binary_gamma(double fwd, double strike, double ttx, double vol, OptionType cp, double df) {
+    if (guarded(ttx, vol)) return 0.0;
+    const Driver d = driver(fwd, strike, ttx, vol);
+    return signed_for(cp, (d.phi * (-df) * (1.0 / fwd) * (1.0 / fwd) * (1.0 / d.s)) * (1.0 + d.x * (1.0 / d.s)));
+}
+
+double binary_speed(double fwd, double strike, double ttx, double vol, OptionType cp, double df) {
+    if (guarded(ttx, vol)) return 0.0;
+    const Driver d = driver(fwd, strike, ttx, vol);
+    return signed_for(cp, ((d.x / d.s + 2.0) * (d.x / d.s + 1.0) - 1.0 / (d.s * d.s)) *
+                              (d.phi * df * (1.0 / (fwd * fwd * fwd)) / d.s));
+}
+
+double binary_vega(double fwd, double strike, double ttx, double vol, OptionType cp, double df) {
+    if (guarded(ttx, vol)) return 0.0;
+    const double x = std::log(fwd / strike) / (vol * std::sqrt(ttx));
+    return signed_for(cp, std::exp(-0.5 * x * x) / -SQRT_2PI * df * x / vol);
+}
+
+double binary_theta(double fwd, double strike, double ttx, double vol, OptionType cp, double df) {
+    if (guarded(ttx, vol)) return 0.0;
+    const Driver d = driver(fwd, strike, ttx, vol);
+    return signed_for(cp, d.phi * (0.5 * df) * d.x / ttx);
+}
+
+#define TESSEL_BINARY_TEXT(name)                                                                           \
+    Result<double> name(double fwd, double strike, double ttx, double vol, std::string_view call_put,      \
+                        double df) {                                                                       \
+        return with_option_type(call_put, [&](OptionType cp) { return name(fwd, strike, ttx, vol, cp, df); }); \
+    }
+TESSEL_BINARY_TEXT(binary_fairvalue)
+TESSEL_BINARY_TEXT(binary_delta)
+TESSEL_BINARY_TEXT(binary_gamma)
+TESSEL_BINARY_TEXT(binary_speed)
+TESSEL_BINARY_TEXT(binary_vega)
+TESSEL_BINARY_TEXT(binary_theta)
+#undef TESSEL_BINARY_TEXT
+
+}  // namespace tessel::analytics

@@ -1,0 +1,63 @@
+#include "analytics/black76.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "analytics/normal.hpp"
+
+namespace tessel::analytics {
+namespace {
+
+bool guarded(double ttx, double vol) { return ttx <= 0.0 || vol <= 0.0; }
+
+double d1_of(double fwd, double strike, double ttx, double vol, double vol_sqrt_t) {
+    return (std::log(fwd / strike) + 0.5 * vol * vol * ttx) / vol_sqrt_t;
+}
+
+}  // namespace
+
+double b76_fairvalue(double fwd, double strike, double ttx, double vol, OptionType cp, double df) {
+    if (guarded(ttx, vol)) {
+        // std::max keeps a NaN first argument, so NaN inputs stay NaN.
+        return cp == OptionType::Call ? df * std::max(fwd - strike, 0.0) : df * std::max(strike - fwd, 0.0);
+    }
+    const double vol_sqrt_t = vol * std::sqrt(ttx);
+    const double d1 = d1_of(fwd, strike, ttx, vol, vol_sqrt_t);
+    const double d2 = d1 - vol_sqrt_t;
+    if (cp == OptionType::Call) return df * (fwd * norm_cdf(d1) - strike * norm_cdf(d2));
+    return df * (strike * norm_cdf(-d2) - fwd * norm_cdf(-d1));
+}
+
+double b76_delta(double fwd, double strike, double ttx, double vol, OptionType cp, double df) {
+    if (guarded(ttx, vol)) return 0.0;
+    const double sqrt_t = std::sqrt(ttx);
+    const double d1 = d1_of(fwd, strike, ttx, vol, vol * sqrt_t);
+    const double g = norm_pdf(d1) * df / (fwd * vol * sqrt_t);
+    return cp == OptionType::Call ? g : -g;
+}
+
+double b76_vega(double fwd, double strike, double ttx, double vol, double df) {
+    if (guarded(ttx, vol)) return 0.0;
+    const double sqrt_t = std::sqrt(ttx);
+    const double d1 = d1_of(fwd, strike, ttx, vol, vol * sqrt_t);
+    return norm_pdf(d1) * (df * fwd) * sqrt_t;
+}
+
+double b76_gamma(double fwd, double strike, double ttx, double vol, double df) {
+    if (guarded(ttx, vol)) return 0.0;
+    const double sqrt_t = std::sqrt(ttx);
+    const double d1 = d1_of(fwd, strike, ttx, vol, vol * sqrt_t);
+    return norm_pdf(d1) * df / (fwd * fwd * vol * sqrt_t);
+}
+
+Result<double> b76_fairvalue(double fwd, double strike, double ttx, double vol, std::string_view call_put,
+                             double df) {
+    return with_option_type(call_put,
+                            [&](OptionType cp) { return b76_fairvalue(fwd, strike, ttx, vol, cp, df); });
+}
+
+Result<double> b76_delta(double fwd, double strike, double ttx, double vol, std::string_view call_put, double df) {
+    return with_option_type(call_put, [&](OptionType cp) { return b76_delta(fwd, strike, ttx, vol, cp, df); });
+}
+
+}  // namespace tessel::analytics

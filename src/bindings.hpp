@@ -1,0 +1,17 @@
+#pragma once
+// What each binding file contributes to the module.
+#include "py.hpp"
+
+namespace tessel::py {
+
+struct ClassEntry {
+    const char* name;
+    PyTypeObject* (*type)();  // built on first need, kept for the process
+};
+
+// In registration order.
+extern const ClassEntry calendar_class;
+extern const ClassEntry model_classes[3];
+extern PyMethodDef analytics_functions[];  // terminated by a null entry
+
+}  // namespace tessel::py

@@ -1,0 +1,298 @@
+#include "calendar/calendar_json.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include <simdjson.h>
+
+#include "calendar/decimal.hpp"
+
+namespace tessel::calendar {
+namespace {
+
+namespace dom = simdjson::dom;
+
+constexpr std::string_view kFieldNames[3] = {"TimeWeightings", "DayWeightings", "IanaTimeZone"};
+
+// One parser per thread keeps its buffers from one document to the next.
+dom::parser& thread_parser() {
+    thread_local dom::parser parser;
+    return parser;
+}
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+std::string position(std::string_view text, std::size_t offset) {
+    offset = std::min(offset, text.size());
+    const std::string_view before = text.substr(0, offset);
+    const auto line = std::count(before.begin(), before.end(), '\n') + 1;
+    const std::size_t line_start = before.rfind('\n') + 1;  // npos + 1 == 0
+    return " at line " + std::to_string(line) + " column " + std::to_string(offset - line_start + 1);
+}
+
+// Offset of the closing quote of string that opens at `i`, or text.size().
+std::size_t string_end(std::string_view text, std::size_t i) {
+    for (++i; i < text.size() && text[i] != '"'; ++i) {
+        if (text[i] == '\\') ++i;
+    }
+    return std::min(i, text.size());
+}
+
+// Offset just past the first complete value, or text.size() if none completes.
+std::size_t end_of_first_value(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && is_space(text[i])) ++i;
+    if (i == text.size()) return i;
+    if (text[i] == '"') return std::min(string_end(text, i) + 1, text.size());
+    if (text[i] != '{' && text[i] != '[') {
+        while (i < text.size() && !is_space(text[i]) && !std::strchr(",:[]{}\"", text[i])) ++i;
+        return i;
+    }
+    int depth = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            i = string_end(text, i);
+        } else if (c == '{' || c == '[') {
+            ++depth;
+        } else if ((c == '}' || c == ']') && --depth == 0) {
+            return i + 1;
+        }
+    }
+    return text.size();
+}
+
+// Offset of the closing quote of the k-th key of the top-level object.
+std::size_t top_level_key_end(std::string_view text, std::size_t k) {
+    int depth = 0;
+    bool expect_key = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            i = string_end(text, i);
+            if (depth == 1 && expect_key) {
+                if (k-- == 0) return i;
+                expect_key = false;
+            }
+        } else if (c == '{' || c == '[') {
+            expect_key = ++depth == 1;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        } else if (c == ',' && depth == 1) {
+            expect_key = true;
+        }
+    }
+    return text.size();
+}
+
+// Whether all of `s` is one JSON number: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
+bool is_json_number(std::string_view s) {
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t from = i;
+        while (i < s.size() && is_digit(s[i])) ++i;
+        return i - from;
+    };
+    if (i < s.size() && s[i] == '-') ++i;
+    if (i < s.size() && s[i] == '0') {
+        ++i;
+    } else if (digits() == 0) {
+        return false;
+    }
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        if (digits() == 0) return false;
+    }
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        if (digits() == 0) return false;
+    }
+    return i == s.size();
+}
+
+struct Attempt {
+    simdjson::error_code error = simdjson::SUCCESS;
+    dom::element root;
+    bool own_numbers = false;
+    std::vector<double> numbers;   // every number of the text, in text order
+    simdjson::padded_string patched;
+};
+
+// The parser refuses numbers beyond the double range or beyond 64-bit
+// integers, and reads "-0" as the integer 0. Then every number is read here
+// instead and replaced, in a copy, by "0" and blanks, so that positions stay.
+void patch_numbers(std::string_view text, Attempt& a) {
+    a.patched = simdjson::padded_string(text.data(), text.size());
+    char* out = a.patched.data();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            i = string_end(text, i);
+            continue;
+        }
+        if (c != '-' && !is_digit(c)) continue;
+        std::size_t j = i;
+        while (j < text.size() && (is_digit(text[j]) || std::strchr("+-.eE", text[j]) != nullptr)) ++j;
+        const std::string_view token = text.substr(i, j - i);
+        if (is_json_number(token)) {
+            a.numbers.push_back(read_decimal(token));
+            out[i] = '0';
+            std::memset(out + i + 1, ' ', token.size() - 1);
+        }
+        i = j - 1;
+    }
+}
+
+Attempt attempt(std::string_view text, bool padded) {
+    dom::parser& parser = thread_parser();
+    Attempt a;
+    a.error = parser.parse(text.data(), text.size(), !padded).get(a.root);
+    const bool exact = a.error == simdjson::NUMBER_ERROR ||
+                       (a.error == simdjson::SUCCESS && text.find("-0") != std::string_view::npos);
+    if (!exact) return a;
+    patch_numbers(text, a);
+    a.own_numbers = true;
+    a.error = parser.parse(a.patched.data(), a.patched.size(), false).get(a.root);
+    return a;
+}
+
+const char* type_name(dom::element e) {
+    switch (e.type()) {
+        case dom::element_type::OBJECT: return "map";
+        case dom::element_type::ARRAY: return "sequence";
+        case dom::element_type::STRING: return "string";
+        case dom::element_type::BOOL: return "boolean";
+        case dom::element_type::NULL_VALUE: return "null";
+        default: return "number";
+    }
+}
+
+class Reader {
+public:
+    Reader(std::string_view text, const Attempt& a) : text_(text), numbers_(a.own_numbers ? &a.numbers : nullptr) {}
+
+    Result<CalendarJson> read(dom::element root) {
+        dom::object top;
+        if (root.get_object().get(top) != simdjson::SUCCESS) return type_error(root, "struct CalendarJson");
+        CalendarJson doc;
+        bool seen[3] = {false, false, false};
+        std::size_t index = 0;
+        for (const dom::key_value_pair member : top) {
+            const auto field = std::find(std::begin(kFieldNames), std::end(kFieldNames), member.key) - kFieldNames;
+            if (field == 3) {
+                skip(member.value);
+            } else if (seen[field]) {
+                return Error{"duplicate field `" + std::string(kFieldNames[field]) + "`" +
+                             position(text_, top_level_key_end(text_, index))};
+            } else {
+                seen[field] = true;
+                if (field == 0 && !read_profiles(member.value, doc.time_weightings)) return std::move(error_);
+                if (field == 1 && !read_weights(member.value, doc.day_weightings)) return std::move(error_);
+                if (field == 2) {
+                    std::string_view zone;
+                    if (member.value.get_string().get(zone) != simdjson::SUCCESS) {
+                        return type_error(member.value, "a string");
+                    }
+                    doc.iana_time_zone = zone;
+                }
+            }
+            ++index;
+        }
+        for (int f = 0; f < 3; ++f) {
+            if (!seen[f]) {
+                const std::size_t last = text_.find_last_not_of(" \t\r\n");
+                return Error{"missing field `" + std::string(kFieldNames[f]) + "`" + position(text_, last)};
+            }
+        }
+        return doc;
+    }
+
+private:
+    Error type_error(dom::element e, const char* expected) const {
+        return Error{std::string("invalid type: ") + type_name(e) + ", expected " + expected};
+    }
+
+    bool number(dom::element e, double& out) {
+        if (!e.is_number()) return false;
+        if (numbers_ == nullptr) return e.get_double().get(out) == simdjson::SUCCESS;  // integers round to nearest
+        out = (*numbers_)[next_++];
+        return true;
+    }
+
+    // Skipped values still hold numbers that the own-number count must pass.
+    void skip(dom::element e) {
+        if (numbers_ == nullptr) return;
+        if (e.is_number()) {
+            ++next_;
+        } else if (e.is_array()) {
+            for (const dom::element x : dom::array(e)) skip(x);
+        } else if (e.is_object()) {
+            for (const dom::key_value_pair m : dom::object(e)) skip(m.value);
+        }
+    }
+
+    bool read_weights(dom::element e, std::vector<std::pair<std::string, double>>& out) {
+        dom::object obj;
+        if (e.get_object().get(obj) != simdjson::SUCCESS) {
+            error_ = type_error(e, "a map");
+            return false;
+        }
+        out.reserve(obj.size());
+        for (const dom::key_value_pair m : obj) {
+            double v = 0.0;
+            if (!number(m.value, v)) {
+                error_ = type_error(m.value, "f64");
+                return false;
+            }
+            out.emplace_back(m.key, v);
+        }
+        return true;
+    }
+
+    bool read_profiles(dom::element e, std::vector<std::pair<std::string, std::vector<std::pair<std::string, double>>>>& out) {
+        dom::object obj;
+        if (e.get_object().get(obj) != simdjson::SUCCESS) {
+            error_ = type_error(e, "a map");
+            return false;
+        }
+        out.reserve(obj.size());
+        for (const dom::key_value_pair m : obj) {
+            out.emplace_back(std::string(m.key), std::vector<std::pair<std::string, double>>());
+            if (!read_weights(m.value, out.back().second)) return false;
+        }
+        return true;
+    }
+
+    std::string_view text_;
+    const std::vector<double>* numbers_;
+    std::size_t next_ = 0;
+    Error error_;
+};
+
+Result<CalendarJson> parse(std::string_view text, bool padded) {
+    const Attempt whole = attempt(text, padded);
+    if (whole.error == simdjson::SUCCESS) return Reader(text, whole).read(whole.root);
+
+    // A complete document followed by more text reads as far as it goes and
+    // then fails on what follows.
+    const std::size_t end = end_of_first_value(text);
+    std::size_t extra = end;
+    while (extra < text.size() && is_space(text[extra])) ++extra;
+    if (extra == text.size()) return Error{simdjson::error_message(whole.error)};
+    const std::string_view head = text.substr(0, end);
+    const Attempt first = attempt(head, false);
+    if (first.error != simdjson::SUCCESS) return Error{simdjson::error_message(first.error)};
+    Result<CalendarJson> doc = Reader(head, first).read(first.root);
+    if (!doc) return doc;
+    return Error{"trailing characters" + position(text, extra)};
+}
+
+}  // namespace
+
+Result<CalendarJson> parse_calendar_json(std::string_view text) { return parse(text, false); }
+
+Result<CalendarJson> parse_calendar_json_padded(std::string_view text) { return parse(text, true); }
+
+}  // namespace tessel::calendar

@@ -1,0 +1,35 @@
+#pragma once
+// Conversions between Python objects and the values of the plain C++ layers.
+// Argument conversions return false with a Python exception set; result
+// conversions return a new reference or nullptr with an exception set.
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/instant.hpp"
+#include "py.hpp"
+
+namespace tessel::py {
+
+using NamedDoubles = std::vector<std::pair<std::string, double>>;
+
+// Python objects -> values.
+bool to_double(PyObject* obj, double& out) noexcept;
+// The view borrows the str's UTF-8 buffer: valid while the str lives.
+bool to_text(PyObject* obj, std::string_view& out) noexcept;
+bool to_doubles(PyObject* obj, std::vector<double>& out);
+bool to_texts(PyObject* obj, std::vector<std::string>& out);
+bool to_named_doubles(PyObject* obj, NamedDoubles& out);
+bool to_instant(PyObject* obj, Instant& out) noexcept;
+
+// Values -> new Python objects.
+inline PyObject* from_double(double v) noexcept { return PyFloat_FromDouble(v); }
+inline PyObject* from_bool(bool v) noexcept { return PyBool_FromLong(v); }
+PyObject* from_text(std::string_view v) noexcept;
+PyObject* from_doubles(const std::vector<double>& v) noexcept;
+PyObject* from_texts(const std::vector<std::string>& v) noexcept;
+PyObject* from_named_doubles(const NamedDoubles& v) noexcept;
+PyObject* from_instant(const Instant& t) noexcept;
+
+}  // namespace tessel::py

@@ -1,0 +1,79 @@
+#include "errors.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+namespace tessel::py {
+namespace {
+
+constexpr const char kPanicDoc[] =
+    "Raised when the native code of tessel faults.\n\n"
+    "Like SystemExit it derives from BaseException rather than Exception: it is\n"
+    "meant to propagate to the top, not to be caught by ordinary handlers.";
+constexpr const char kGenericFault[] = "internal fault in tessel";
+
+[[noreturn]] void abort_uncaught() noexcept {
+    std::fputs("uncaught panic at ffi boundary\n", stderr);
+    std::abort();
+}
+
+}  // namespace
+
+PyObject* panic_type() {
+    static PyObject* type = PyErr_NewExceptionWithDoc("tessel_runtime.PanicException", kPanicDoc,
+                                                      PyExc_BaseException, nullptr);
+    return type;
+}
+
+void raise_panic_from_current() noexcept {
+    try {
+        const char* message = kGenericFault;
+        std::string text;
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            text = e.what();
+            if (!text.empty()) message = text.c_str();
+        } catch (...) {
+        }
+        PyObject* type = panic_type();
+        if (type == nullptr) return;  // the failure to build it is the pending error
+        Ref arg(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::char_traits<char>::length(message)),
+                                     "replace"));
+        if (!arg) return;
+        PyErr_SetObject(type, arg.get());
+    } catch (...) {
+        abort_uncaught();
+    }
+}
+
+void raise_value_error(const std::string& message) noexcept {
+    Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+}
+
+PyObject* type_qualname(PyObject* obj) noexcept {
+    return PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__");
+}
+
+void decorate_argument_error(const char* name) noexcept {
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (type != PyExc_TypeError) {
+        PyErr_Restore(type, value, traceback);
+        return;
+    }
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (traceback != nullptr) PyException_SetTraceback(value, traceback);
+    Py_XDECREF(traceback);
+    Ref cause(value);
+    Py_DECREF(type);
+    Ref decorated(PyObject_CallFunction(PyExc_TypeError, "N",
+                                        PyUnicode_FromFormat("argument '%s': %S", name, cause.get())));
+    if (!decorated) return;
+    PyException_SetCause(decorated.get(), cause.release());  // steals
+    PyErr_SetObject(PyExc_TypeError, decorated.get());
+}
+
+}  // namespace tessel::py

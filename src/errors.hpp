@@ -1,0 +1,34 @@
+#pragma once
+// Failures crossing into the interpreter.
+#include <stdexcept>
+#include <string>
+
+#include "py.hpp"
+
+namespace tessel::py {
+
+// An internal fault raised by the boundary itself (a broken invariant while
+// converting); surfaces as PanicException.
+struct Fault : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// PanicException, derived from BaseException, built once per process.
+PyObject* panic_type();
+
+// Raises PanicException for the C++ exception being handled; call only
+// inside a catch block.
+void raise_panic_from_current() noexcept;
+
+// Raises ValueError with an operation's message.
+void raise_value_error(const std::string& message) noexcept;
+
+// Re-raises a pending TypeError (exactly that type) as
+// "argument '<name>': <message>" with the original as its __cause__; any
+// other pending exception is left as it is.
+void decorate_argument_error(const char* name) noexcept;
+
+// "'<qualified type name>'" of an object's type, for messages. New reference.
+PyObject* type_qualname(PyObject* obj) noexcept;
+
+}  // namespace tessel::py

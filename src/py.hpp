@@ -1,0 +1,34 @@
+#pragma once
+// The one include of the interpreter's headers; the limited API level comes
+// from the build (Py_LIMITED_API = 0x030A0000).
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <utility>
+
+namespace tessel::py {
+
+// Owned reference.
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(PyObject* p) noexcept : p_(p) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+    Ref& operator=(Ref&& o) noexcept {
+        Py_XDECREF(p_);
+        p_ = std::exchange(o.p_, nullptr);
+        return *this;
+    }
+    ~Ref() { Py_XDECREF(p_); }
+
+    PyObject* get() const noexcept { return p_; }
+    PyObject* release() noexcept { return std::exchange(p_, nullptr); }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+
+private:
+    PyObject* p_ = nullptr;
+};
+
+}  // namespace tessel::py

@@ -1,0 +1,36 @@
+import os
+import sys
+from datetime import datetime, timezone
+
+import pytest
+
+BUILD = os.path.join(os.path.dirname(__file__), "..", "..", "build")
+if os.path.isdir(BUILD) and os.path.abspath(BUILD) not in map(os.path.abspath, sys.path):
+    sys.path.insert(0, os.path.abspath(BUILD))
+
+import tessel  # noqa: E402
+
+UTC = timezone.utc
+EXPIRY = datetime(2025, 3, 28, 8, tzinfo=UTC)
+MODEL_CLASSES = [tessel.GVVSpline, tessel.VolGeo, tessel.CubicSpline]
+
+
+@pytest.fixture(params=MODEL_CLASSES, ids=lambda c: c.__name__)
+def model_cls(request):
+    return request.param
+
+
+def panic_type():
+    """The module's PanicException, which it does not export: provoke one."""
+
+    class Shrinking:
+        def __float__(self):
+            d.clear()
+            return 1.0
+
+    d = {"ref_vol": Shrinking(), "vvol": 2.0}
+    try:
+        tessel.VolGeo.with_params(EXPIRY, d)
+    except BaseException as e:  # noqa: BLE001
+        return type(e)
+    raise AssertionError("no panic")

@@ -1,0 +1,22 @@
+"""Import-and-compute check of one build under whichever interpreter runs it."""
+import sys
+
+if len(sys.argv) > 1:
+    sys.path.insert(0, sys.argv[1])
+
+from datetime import datetime, timezone
+
+import tessel
+
+assert tessel.__all__[0] == "Calendar" and len(tessel.__all__) == 15, tessel.__all__
+assert tessel.b76_fairvalue(100.0, 100.0, 1.0, 0.2, "call") == 7.965567455405804
+assert tessel.b76_vega(100, 100, 1, 0.2) == 39.69525474770118
+expiry = datetime(2025, 3, 28, 8, tzinfo=timezone.utc)
+model = tessel.GVVSpline(expiry, ref_vol=20.0)
+assert model.expiry == expiry
+assert model.get_vol_single(0.25, 100.0, 100.0) == 0.2
+cal = tessel.Calendar("BTCUSDT")
+t0 = datetime(2025, 1, 6, 5, tzinfo=timezone.utc)
+assert abs(cal.get_bus_ttx(t0, datetime(2025, 1, 13, 5, tzinfo=timezone.utc)) - 5.7 / 297.4) < 1e-12
+assert tessel.Calendar.tenor_to_ttx("1y") == 1.0
+print(f"ok: {sys.version.split()[0]} {tessel.__file__}")

@@ -1,0 +1,186 @@
+#!/usr/bin/env python3
+"""Generate src/core/unicode_tables.inc, the lower-casing tables of to_lower_full.
+
+The tables are derived from the running interpreter's str.lower(), so the C++
+lower-casing agrees with it character for character, final sigma included.
+Rerun after moving to a Python with a newer Unicode version and commit the
+result:
+
+    python3 tools/gen_unicode_tables.py            # writes src/core/unicode_tables.inc
+    python3 tools/gen_unicode_tables.py OUT.inc    # writes elsewhere
+
+Tables written:
+- kLowerRanges: code points whose lower case is one code point, as runs
+  {first, last, stride, delta}; a code point c in [first, last] with
+  (c - first) % stride == 0 lower-cases to c + delta.
+- kLowerSpecials: code points whose lower case is several code points.
+- kSigmaClasses: runs of code points that matter to the final-sigma rule,
+  either case-ignorable (skipped when looking around a capital sigma) or cased
+  (and not case-ignorable). Whether a case-ignorable character is also cased
+  never changes the result, so the two classes are disjoint.
+"""
+
+import os
+import sys
+import unicodedata
+
+CAPITAL_SIGMA = "\u03a3"
+SMALL_SIGMA = "\u03c3"
+FINAL_SIGMA = "\u03c2"
+MAX_CP = 0x10FFFF
+IGNORABLE, CASED = 1, 2
+
+
+def code_points():
+    for cp in range(MAX_CP + 1):
+        if 0xD800 <= cp <= 0xDFFF:  # never in valid UTF-8
+            continue
+        yield cp
+
+
+def sigma_lowered_final(before, after=""):
+    # Whether the capital sigma between `before` and `after` lower-cases to
+    # the final form. Only the sigma depends on context, so the lengths of
+    # the lowered neighbours locate it.
+    low = (before + CAPITAL_SIGMA + after).lower()
+    at = len(before.lower())
+    assert len(low) == at + 1 + len(after.lower()), repr(before + after)
+    assert low[at] in (SMALL_SIGMA, FINAL_SIGMA), repr(before + after)
+    return low[at] == FINAL_SIGMA
+
+
+def probe_sigma_class(ch):
+    # A character before a capital sigma makes it final only when it is cased
+    # and not skipped; behind a cased letter it also does so when it is skipped.
+    stops_cased = sigma_lowered_final(ch)
+    through = sigma_lowered_final("A" + ch)
+    if stops_cased:
+        cls = CASED
+    elif through:
+        cls = IGNORABLE
+    else:
+        cls = 0
+    # Cross-check from the other side of the sigma.
+    after = sigma_lowered_final("A", ch)
+    assert after == (cls != CASED), hex(ord(ch))
+    after_cased = sigma_lowered_final("A", ch + "A")
+    assert after_cased == (cls == 0), hex(ord(ch))
+    return cls
+
+
+def build():
+    singles = []  # (cp, delta)
+    specials = []  # (cp, lowered)
+    classes = []  # (cp, cls)
+    for cp in code_points():
+        ch = chr(cp)
+        low = ch.lower()
+        if cp != ord(CAPITAL_SIGMA) and low != ch:
+            # Only the capital sigma depends on context.
+            assert ("A" + ch + "A").lower() == "a" + low + "a", hex(cp)
+        if low != ch:
+            if len(low) == 1:
+                singles.append((cp, ord(low) - cp))
+            else:
+                specials.append((cp, low))
+        cls = probe_sigma_class(ch)
+        if cls:
+            classes.append((cp, cls))
+    assert CAPITAL_SIGMA.lower() == SMALL_SIGMA
+
+    ranges = []  # [first, last, stride, delta]
+    for cp, delta in singles:
+        if ranges:
+            r = ranges[-1]
+            if r[3] == delta:
+                if r[0] == r[1] and cp - r[1] in (1, 2):
+                    r[2] = cp - r[1]
+                    r[1] = cp
+                    continue
+                if cp - r[1] == r[2]:
+                    r[1] = cp
+                    continue
+        ranges.append([cp, cp, 1, delta])
+
+    runs = []  # [first, last, cls]
+    for cp, cls in classes:
+        if runs and runs[-1][1] + 1 == cp and runs[-1][2] == cls:
+            runs[-1][1] = cp
+        else:
+            runs.append([cp, cp, cls])
+    return ranges, specials, runs
+
+
+def lookup_lower(ranges, specials, cp):
+    # Mirrors the C++ lookup, to check the tables before writing them.
+    lo, hi = 0, len(ranges)
+    while lo < hi:
+        mid = (lo + hi) // 2
+        if ranges[mid][0] <= cp:
+            lo = mid + 1
+        else:
+            hi = mid
+    if lo:
+        first, last, stride, delta = ranges[lo - 1]
+        if cp <= last and (cp - first) % stride == 0:
+            return chr(cp + delta)
+    for scp, low in specials:
+        if scp == cp:
+            return low
+    return chr(cp)
+
+
+def verify(ranges, specials, runs):
+    for cp in code_points():
+        assert lookup_lower(ranges, specials, cp) == chr(cp).lower(), hex(cp)
+    for a, b in zip(ranges, ranges[1:]):
+        assert a[1] < b[0]
+    for a, b in zip(runs, runs[1:]):
+        assert a[1] < b[0]
+
+
+def utf8_literal(text):
+    return '"' + "".join("\\x%02x" % b for b in text.encode("utf-8")) + '"'
+
+
+def render(ranges, specials, runs):
+    out = []
+    out.append("// Generated by tools/gen_unicode_tables.py from Python %d.%d.%d "
+               "(Unicode %s). Do not edit by hand." % (sys.version_info[:3] + (unicodedata.unidata_version,)))
+    out.append("// Included by unicode.cpp only, after the definitions of the record types.")
+    out.append("")
+    out.append('inline constexpr char kUnicodeVersion[] = "%s";' % unicodedata.unidata_version)
+    out.append("")
+    out.append("// {first, last, stride, delta}")
+    out.append("inline constexpr LowerRange kLowerRanges[] = {")
+    for first, last, stride, delta in ranges:
+        out.append("    {0x%05X, 0x%05X, %d, %d}," % (first, last, stride, delta))
+    out.append("};")
+    out.append("")
+    out.append("// {code point, UTF-8 of the lower case, its length}")
+    out.append("inline constexpr LowerSpecial kLowerSpecials[] = {")
+    for cp, low in specials:
+        out.append("    {0x%05X, %s, %d}," % (cp, utf8_literal(low), len(low.encode("utf-8"))))
+    out.append("};")
+    out.append("")
+    out.append("// {first, last, class}: 1 case-ignorable, 2 cased")
+    out.append("inline constexpr SigmaClassRange kSigmaClasses[] = {")
+    for first, last, cls in runs:
+        out.append("    {0x%05X, 0x%05X, %d}," % (first, last, cls))
+    out.append("};")
+    out.append("")
+    return "\n".join(out)
+
+
+def main(argv):
+    here = os.path.dirname(os.path.abspath(__file__))
+    dest = argv[1] if len(argv) > 1 else os.path.join(here, "..", "src", "core", "unicode_tables.inc")
+    ranges, specials, runs = build()
+    verify(ranges, specials, runs)
+    with open(dest, "w", encoding="ascii", newline="\n") as f:
+        f.write(render(ranges, specials, runs))
+    print("%s: %d ranges, %d specials, %d sigma classes" % (dest, len(ranges), len(specials), len(runs)))
+
+
+if __name__ == "__main__":
+    main(sys.argv)
