@@ -1,5 +1,6 @@
 """Option type, Black-76 values and sensitivities against a plain-Python reference."""
 import math
+import unicodedata
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -136,6 +137,11 @@ def test_option_type_refused(text, lowered):
         tessel.calibrate_black76_iv(1, 100, 100, -5.0, text)
 
 
+# The case tables are generated from Unicode 14 (Python 3.11); other versions map a few new characters.
+same_unicode = pytest.mark.skipif(unicodedata.unidata_version != "14.0.0", reason="case tables are Unicode 14")
+
+
+@same_unicode
 @settings(max_examples=1500, deadline=None)
 @given(st.text(alphabet=st.characters(blacklist_categories=["Cs"]), max_size=8))
 def test_option_type_lowercasing_matches_python(text):
@@ -148,6 +154,7 @@ def test_option_type_lowercasing_matches_python(text):
     assert str(e.value) == f"Unknown option type: '{lowered}'. Use 'call'/'c' or 'put'/'p'."
 
 
+@same_unicode
 def test_unicode_lowercasing_of_every_code_point():
     # One call per code point in bulk: each single character, and sigma in final/non-final position.
     for cp in range(0x110000):

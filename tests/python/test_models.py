@@ -1,0 +1,231 @@
+"""The smile models through the Python surface, against plain-Python references."""
+import math
+
+import pytest
+from hypothesis import given, settings, strategies as st
+
+import tessel
+from conftest import EXPIRY, MODEL_CLASSES
+
+TABLES = {
+    tessel.GVVSpline: {"vpr": 1.0, "ref_spot": 100.0, "ref_vol": 50.0, "skew": 0.0, "smile": 5.0, "pwing": 0.0,
+                       "cwing": 0.0, "offset": 0.0},
+    tessel.VolGeo: {"vpr": 1.0, "ref_spot": 100.0, "ref_vol": 50.0, "corr": 0.0, "vvol": 20.0, "offset": 0.0},
+    tessel.CubicSpline: {"vpr": 1.0, "ref_spot": 100.0, "ref_vol": 50.0, "p05": 0.0, "p10": 0.0, "p15": 0.0,
+                         "p20": 0.0, "p25": 0.0, "c05": 0.0, "c10": 0.0, "c15": 0.0, "c20": 0.0, "c25": 0.0},
+}
+FITTING = {
+    tessel.GVVSpline: ["ref_vol", "skew", "smile"],
+    tessel.VolGeo: ["ref_vol", "corr", "vvol"],
+    tessel.CubicSpline: ["ref_vol", "p25", "p20", "p15", "p10", "p05", "c05", "c10", "c15", "c20", "c25"],
+}
+
+
+# ---- plain-Python references of the three volatility functions ----
+
+def gvv_ref(p, ttx, spot, k):
+    s0, s, m, pw, cw = (p[n] / 100.0 for n in ("ref_vol", "skew", "smile", "pwing", "cwing"))
+    r = math.sqrt(ttx)
+    z = math.log(k / p["ref_spot"]) / r
+    y = (1 - math.exp(-z * z) * 0.5) * z
+    a = ((s + s) * y) * s0 + s0 * s0
+    v = (math.sqrt(m * y * y * 4 + a * a) + a) * 0.5
+    w = math.tanh(y / math.sqrt(v) / 6) * 6
+    w4 = (w * w) * (w * w)
+    u = pw * w4 + v if y < 0 else (w4 * cw + v if y > 0 else v)
+    return math.sqrt(u) if u >= 0 else math.nan
+
+
+def geo_ref(p, ttx, spot, k):
+    e = math.exp(2 * p["corr"])
+    rho = (e - 1) / (e + 1)
+    a = ((((math.log(spot / p["ref_spot"]) / math.sqrt(ttx)) / p["ref_vol"]) * (p["vvol"] * rho)) * p["vpr"]) \
+        + p["ref_vol"]
+    sig = a / 100
+    k1 = (p["vvol"] * rho) / 100
+    k2 = (((1 - rho * rho) * (p["vvol"] * p["vvol"])) / (sig * 100)) / 100
+    x = math.log(k / spot) / math.sqrt(ttx)
+    g = ((2 * k1) * x) * sig + sig * sig
+    v = (math.sqrt(((k2 * x) * x) * 4 + g * g) + g) * 0.5
+    return math.sqrt(v)
+
+
+GRID = [-5.0, -2.5, -1.5, -1.0, -0.5, 0.0, 0.5, 1.0, 1.5, 2.5, 5.0]
+
+
+def cubic_ref(p, ttx, spot, k):
+    r = (math.log(spot / p["ref_spot"]) / math.log(ttx)) / p["ref_vol"]
+    s = ((p["p05"] - p["c05"]) / 0.1) * 100
+    a = (s * r) * p["vpr"] + p["ref_vol"]
+    puts, calls, acc_p, acc_c = [], [], 0.0, 0.0
+    for n in ("05", "10", "15", "20", "25"):
+        acc_p += p["p" + n]
+        acc_c += p["c" + n]
+        puts.append(acc_p)
+        calls.append(acc_c)
+    u = [(x + a) / 100 for x in reversed(puts)] + [a / 100] + [(x + a) / 100 for x in calls]
+    y = [ui * ui for ui in u]
+    h = [GRID[i + 1] - GRID[i] for i in range(10)]
+    dl = [(y[i + 1] - y[i]) / h[i] for i in range(10)]
+    d = [dl[0]] + [0.0] * 9 + [dl[9]]
+    for j in range(1, 10):
+        if dl[j - 1] * dl[j] > 0:
+            w1, w2 = 2 * h[j] + h[j - 1], 2 * h[j - 1] + h[j]
+            d[j] = (w1 + w2) / (w1 / dl[j - 1] + w2 / dl[j])
+    z = ((math.log(k / spot) / math.sqrt(ttx)) / a) * 100
+    if z <= -5.0:
+        v = y[0] + (z - GRID[0]) * ((y[1] - y[0]) / (GRID[1] - GRID[0]))
+    elif z >= 5.0:
+        v = ((y[10] - y[9]) / (GRID[10] - GRID[9])) * (z - GRID[10]) + y[10]
+    else:
+        i = max(j for j in range(10) if GRID[j] <= z)
+        hw = GRID[i + 1] - GRID[i]
+        t = (z - GRID[i]) / hw
+        v = (y[i] * (2 * t * t * t - 3 * t * t + 1) + y[i + 1] * (3 * t * t - 2 * t * t * t)
+             + hw * d[i] * (t * t * t - 2 * t * t + t) + hw * d[i + 1] * (t * t * t - t * t))
+    return math.sqrt(v) if v >= 0 else math.nan
+
+
+REFS = {tessel.GVVSpline: gvv_ref, tessel.VolGeo: geo_ref, tessel.CubicSpline: cubic_ref}
+SHAPES = {
+    tessel.GVVSpline: dict(ref_vol=20.0, skew=-10.0, smile=5.0, pwing=10.0, cwing=5.0),
+    tessel.VolGeo: dict(ref_vol=60.0, corr=-0.4, vvol=80.0, vpr=0.7, ref_spot=95.0),
+    tessel.CubicSpline: dict(ref_vol=20.0, p05=1.0, p10=1.0, p15=1.0, p20=1.0, p25=1.0, c05=-0.5, c10=-0.5,
+                             c15=0.0, c20=0.5, c25=1.0, ref_spot=98.0),
+}
+
+
+@pytest.mark.parametrize("cls", MODEL_CLASSES, ids=lambda c: c.__name__)
+@pytest.mark.parametrize("ttx", [0.02, 0.25, 0.5, 2.0])
+@pytest.mark.parametrize("spot", [90.0, 100.0, 104.0])
+def test_against_reference_over_a_grid(cls, ttx, spot):
+    m = cls(EXPIRY, **SHAPES[cls])
+    p = m.get_param_dict()
+    strikes = [0.5, 5.0, 30.0, 60.0, 80.0, 95.0, 99.9, 100.0, 100.1, 105.0, 120.0, 150.0, 300.0, 5000.0]
+    got = m.get_vol(ttx, spot, strikes)
+    want = [REFS[cls](p, ttx, spot, k) for k in strikes]
+    for k, g, w in zip(strikes, got, want):
+        assert g == pytest.approx(w, rel=4e-15, nan_ok=True), k
+
+
+@pytest.mark.parametrize("cls", MODEL_CLASSES, ids=lambda c: c.__name__)
+def test_parameter_rules(cls):
+    m = cls(EXPIRY)
+    assert m.get_param_dict() == TABLES[cls]
+    assert cls.with_params(EXPIRY, {}).get_param_dict() == TABLES[cls]
+    assert m.get_fitting_params() == FITTING[cls]
+    assert m.get_fitting_params() is not m.get_fitting_params()
+    m2 = cls(EXPIRY, ref_vol=30, not_a_param=7, REF_VOL=1.0)
+    assert m2.get_parameter("ref_vol") == 30.0 and type(m2.get_parameter("ref_vol")) is float
+    assert m2.get_parameter("REF_VOL") is None and m2.get_parameter("not_a_param") is None
+    assert m2.set_param("nope", 1.0) is None
+    assert m2.get_param_dict() == {**TABLES[cls], "ref_vol": 30.0}
+    m2.set_param("ref_vol", -5.0)
+    assert m2.get_parameter("ref_vol") == -5.0 and not m2.arb_free()
+    assert type(cls.with_params(EXPIRY, {"ref_vol": 10})) is cls
+    assert type(m.with_params(EXPIRY, {})) is cls
+    assert m.expiry == EXPIRY
+
+
+@pytest.mark.parametrize("cls", MODEL_CLASSES, ids=lambda c: c.__name__)
+def test_bump_param_is_gated(cls):
+    m = cls(EXPIRY)
+    m.bump_param("ref_vol", -49.5)  # candidate ref_vol 0.5 fails every model's arb_free
+    assert m.get_parameter("ref_vol") == 50.0
+    m.bump_param("ref_vol", 5.0)
+    assert m.get_parameter("ref_vol") == 55.0
+    m.bump_param("unknown", 5.0)
+    assert m.get_param_dict() == {**TABLES[cls], "ref_vol": 55.0}
+
+
+@pytest.mark.parametrize("cls,name,bad,good", [
+    (tessel.GVVSpline, "smile", -4.5, -4.0), (tessel.VolGeo, "vvol", -19.5, -19.0),
+    (tessel.CubicSpline, "p25", -0.01, 0.0),
+])
+def test_bump_boundaries(cls, name, bad, good):
+    m = cls(EXPIRY)
+    before = m.get_parameter(name)
+    m.bump_param(name, bad)
+    assert m.get_parameter(name) == before
+    m.bump_param(name, good)
+    assert m.get_parameter(name) == before + good
+
+
+@pytest.mark.parametrize("cls", MODEL_CLASSES, ids=lambda c: c.__name__)
+def test_reanchor(cls):
+    m = cls(EXPIRY, **SHAPES[cls])
+    v = m.get_vol_single(0.3, 103.0, 103.0)
+    m.reanchor(103.0, 0.3)
+    assert m.get_parameter("ref_spot") == 103.0 and m.get_parameter("ref_vol") == 100 * v
+    before = m.get_param_dict()
+    for ttx in (0.0, -1.0, math.nan):  # a non-finite at-the-money volatility leaves the model as it was
+        m.reanchor(110.0, ttx)
+        assert m.get_param_dict() == before
+
+
+def test_cubic_reanchor_at_ttx_one_keeps_the_model():
+    m = tessel.CubicSpline(EXPIRY, ref_vol=20.0)
+    m.reanchor(105.0, 1.0)
+    assert m.get_parameter("ref_vol") == 20.0 and m.get_parameter("ref_spot") == 100.0
+
+
+@pytest.mark.parametrize("cls", MODEL_CLASSES, ids=lambda c: c.__name__)
+def test_jacobian(cls):
+    m = cls(EXPIRY, **SHAPES[cls])
+    before = m.get_param_dict()
+    ks = [80.0, 100.0, 125.0]
+    names = m.get_fitting_params() + ["vpr", "nope", "ref_vol"]
+    jac = m.get_jacobian(0.4, 101.0, ks, names)
+    assert set(jac) == set(names)
+    base = m.get_vol(0.4, 101.0, ks)
+    for name in set(names) & set(before):
+        bumped = cls.with_params(EXPIRY, {**before, name: before[name] + 0.01})
+        want = [(b - a) / 0.01 for a, b in zip(base, bumped.get_vol(0.4, 101.0, ks))]
+        assert jac[name] == want, name
+    assert jac["nope"] == [0.0, 0.0, 0.0]
+    assert m.get_param_dict() == before
+    assert m.get_jacobian(0.4, 101.0, ks, []) == {}
+    assert m.get_jacobian(0.4, 101.0, [], ["vpr", "vpr"]) == {"vpr": []}
+
+
+def test_jacobian_gvv_values():
+    m = tessel.GVVSpline(EXPIRY)
+    jac = m.get_jacobian(0.5, 123.0, [100.0], ["ref_vol", "vpr", "offset"])
+    assert jac["ref_vol"] == [(50.01 / 100 - 0.5) / 0.01]
+    assert jac["vpr"] == [0.0] and jac["offset"] == [0.0]
+    assert m.get_jacobian(0.5, 1.0, [90.0, 110.0], ["skew"]) == m.get_jacobian(0.5, 999.0, [90.0, 110.0], ["skew"])
+
+
+@settings(max_examples=200, deadline=None)
+@given(cls=st.sampled_from(MODEL_CLASSES), ttx=st.floats(min_value=1e-3, max_value=5),
+       spot=st.floats(min_value=50, max_value=150), k=st.floats(min_value=1e-2, max_value=1e4))
+def test_single_is_the_element_of_get_vol(cls, ttx, spot, k):
+    m = cls(EXPIRY, **SHAPES[cls])
+    one = m.get_vol_single(ttx, spot, k)
+    (elem,) = m.get_vol(ttx, spot, [k])
+    assert one == elem or (math.isnan(one) and math.isnan(elem))
+
+
+@pytest.mark.parametrize("cls,ttx,spot,strikes,expected", [
+    (tessel.VolGeo, 1.0, 100.0, [100.0, 100 * math.e, 100 / math.e], [0.5, 0.6589635209336892, 0.6589635209336892]),
+    (tessel.CubicSpline, 0.25, 100.0, [95.0, 60.0, 110.0, 150.0],
+     [0.21025852342644197, 0.2504240048913311, 0.19008441843107368, 0.20137134771866558]),
+])
+def test_worked_values(cls, ttx, spot, strikes, expected):
+    m = cls(EXPIRY) if cls is tessel.VolGeo else cls(EXPIRY, **{**SHAPES[cls], "ref_spot": 100.0})
+    assert m.get_vol(ttx, spot, strikes) == pytest.approx(expected, rel=2e-16, abs=0)
+
+
+def test_gvv_worked_values():
+    m = tessel.GVVSpline(EXPIRY, **SHAPES[tessel.GVVSpline])
+    assert [round(v, 6) for v in m.get_vol(0.25, 100.0, [80.0, 100.0, 125.0])] == [0.384674, 0.2, 0.341095]
+    assert [round(v, 6) for v in tessel.GVVSpline(EXPIRY).get_vol(1.0, 100.0, [80.0, 125.0])] == [0.502701] * 2
+
+
+def test_volgeo_spot_shift():
+    m = tessel.VolGeo(EXPIRY, corr=0.5)
+    assert m.get_vol(1.0, 100.0, [100 * math.e, 100 / math.e]) == pytest.approx(
+        [0.6891331069644575, 0.5845524796821399], rel=2e-16, abs=0)
+    assert m.get_vol_single(1.0, 110.0, 100.0) == pytest.approx(0.4936684306785863, rel=2e-16, abs=0)
+    assert all(math.isnan(v) for v in tessel.VolGeo(EXPIRY).get_vol(0.0, 100.0, [90.0, 100.0]))
+    assert all(math.isnan(v) for v in tessel.VolGeo(EXPIRY, corr=400.0).get_vol(1.0, 100.0, [90.0, 100.0]))
