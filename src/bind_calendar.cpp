@@ -3,6 +3,7 @@
 #include "calendar/calendar.hpp"
 #include "calendar/tenor.hpp"
 #include "call.hpp"
+#include "state.hpp"
 
 namespace tessel::py {
 
@@ -14,7 +15,32 @@ struct Bound<cal::Calendar> {
     static PyTypeObject* type();
 };
 
+// A calendar travels as its underlying: construction rebuilds the same
+// tables, and the per-year cache never changes a result.
+struct CalendarRepr {
+    std::string underlying;
+};
+struct CalendarReduce : CalendarRepr {};
+
+template <>
+struct ResultConv<CalendarRepr> {
+    static PyObject* convert(const CalendarRepr& c) {
+        std::vector<std::pair<std::string, Ref>> fields;
+        fields.emplace_back("underlying", Ref(repr_of(from_text(c.underlying))));
+        return format_repr("Calendar", fields);
+    }
+};
+template <>
+struct ResultConv<CalendarReduce> {
+    static PyObject* convert(const CalendarReduce& c) {
+        return reduction("_calendar_from_state", Ref(Py_BuildValue("(N)", from_text(c.underlying))));
+    }
+};
+
 namespace {
+
+CalendarRepr repr(const cal::Calendar& c) { return {std::string(c.underlying())}; }
+CalendarReduce reduce(const cal::Calendar& c) { return {repr(c)}; }
 
 Result<cal::Calendar> make(std::string_view underlying) { return cal::Calendar::create(underlying); }
 double get_bus_ttx(cal::Calendar& c, Instant from, Instant to) { return c.get_bus_ttx(from, to); }
@@ -30,6 +56,7 @@ PyMethodDef calendar_methods[] = {
     method<get_bus_ttx_sig, &get_bus_ttx>("get_bus_ttx($self, from, to)\n--\n\n"),
     method<get_cal_ttx_sig, &get_cal_ttx>("get_cal_ttx(from, to)\n--\n\n", METH_STATIC),
     method<tenor_to_ttx_sig, &tenor_to_ttx>("tenor_to_ttx(tenor)\n--\n\n", METH_STATIC),
+    method_noargs<&reduce>("__reduce__", "Pickles as the underlying."),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -38,10 +65,18 @@ PyMethodDef calendar_methods[] = {
 PyTypeObject* Bound<cal::Calendar>::type() {
     static PyTypeObject* built = nullptr;
     if (built == nullptr)
-        built = make_type("builtins.Calendar", sizeof(Instance<cal::Calendar>), "Calendar(underlying)\n--\n\n",
-                          &construct<construct_sig, &make>, &dealloc<cal::Calendar>, calendar_methods, nullptr);
+        built = make_type({"builtins.Calendar", sizeof(Instance<cal::Calendar>), "Calendar(underlying)\n--\n\n",
+                           &construct<construct_sig, &make>, &dealloc<cal::Calendar>, &repr_slot<&repr>,
+                           calendar_methods, nullptr});
     return built;
 }
+
+namespace {
+constexpr auto calendar_from_state_sig = function_sig("_calendar_from_state", {"underlying"});
+}
+
+const PyMethodDef calendar_restore_function =
+    method<calendar_from_state_sig, &make>("_calendar_from_state(underlying)\n--\n\n");
 
 const ClassEntry calendar_class = {"Calendar", &Bound<cal::Calendar>::type};
 

@@ -1,7 +1,10 @@
 // The three smile-model classes. Every member is written once as a template
 // over the model; a model adds only its names to the table at the bottom.
+#include <variant>
+
 #include "bindings.hpp"
 #include "call.hpp"
+#include "state.hpp"
 #include "volmodel/vol_model.hpp"
 
 namespace tessel::py {
@@ -43,6 +46,31 @@ struct ResultConv<vm::Jacobian> {
             if (!key || !values || PyDict_SetItem(dict.get(), key.get(), values.get()) < 0) return nullptr;
         }
         return dict.release();
+    }
+};
+
+// A model's class, expiry and parameters, for repr and for pickling.
+struct ModelRepr {
+    const char* cls;
+    Instant expiry;
+    NamedDoubles params;
+};
+struct ModelReduce : ModelRepr {};
+
+template <>
+struct ResultConv<ModelRepr> {
+    static PyObject* convert(const ModelRepr& m) {
+        std::vector<std::pair<std::string, Ref>> fields;
+        fields.emplace_back("expiry", Ref(instant_text(m.expiry)));
+        for (const auto& [name, value] : m.params) fields.emplace_back(name, Ref(repr_of(from_double(value))));
+        return format_repr(m.cls, fields);
+    }
+};
+template <>
+struct ResultConv<ModelReduce> {
+    static PyObject* convert(const ModelReduce& m) {
+        return reduction("_model_from_state", Ref(Py_BuildValue("(sNN)", m.cls, from_instant(m.expiry),
+                                                                from_named_doubles(m.params))));
     }
 };
 
@@ -94,6 +122,15 @@ void bump_param(M& m, std::string_view name, double d_value) {
     m.bump_param(name, d_value);
 }
 template <class M>
+ModelRepr repr(const M& m) {
+    return {M::name.data(), m.expiry(), m.get_param_dict()};
+}
+template <class M>
+ModelReduce reduce(const M& m) {
+    return {repr(m)};
+}
+
+template <class M>
 vm::Jacobian get_jacobian(const M& m, double ttx, double spot, std::vector<double> strikes,
                           std::vector<std::string> names) {
     return m.get_jacobian(ttx, spot, strikes, names);
@@ -131,6 +168,7 @@ PyMethodDef model_methods[] = {
     method<ModelSigs<M>::bump_param, &model_ops::bump_param<M>>("bump_param($self, param, d_value)\n--\n\n"),
     method<ModelSigs<M>::get_jacobian, &model_ops::get_jacobian<M>>(
         "get_jacobian($self, ttx, spot, strikes, params)\n--\n\n"),
+    method_noargs<&model_ops::reduce<M>>("__reduce__", "Pickles as the class, the expiry and the parameters."),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -145,11 +183,37 @@ PyTypeObject* Bound<vm::Model<Def>>::type() {
     using M = vm::Model<Def>;
     static PyTypeObject* built = nullptr;
     if (built == nullptr)
-        built = make_type(ModelNames<Def>::qualified, sizeof(Instance<M>), ModelNames<Def>::doc,
-                          &construct<ModelSigs<M>::construct, &model_ops::make<M>>, &dealloc<M>, model_methods<M>,
-                          model_getset<M>);
+        built = make_type({ModelNames<Def>::qualified, sizeof(Instance<M>), ModelNames<Def>::doc,
+                           &construct<ModelSigs<M>::construct, &model_ops::make<M>>, &dealloc<M>,
+                           &repr_slot<&model_ops::repr<M>>, model_methods<M>, model_getset<M>});
     return built;
 }
+
+namespace {
+
+// Rebuilds a pickled model: the class by name, then with_params(expiry, params).
+using AnyModel = std::variant<vm::GVVSpline, vm::VolGeo, vm::CubicSpline>;
+
+Result<AnyModel> model_from_state(std::string_view cls, Instant expiry, NamedDoubles params) {
+    if (cls == vm::GVVSpline::name) return AnyModel(vm::GVVSpline::from_params(params, expiry));
+    if (cls == vm::VolGeo::name) return AnyModel(vm::VolGeo::from_params(params, expiry));
+    if (cls == vm::CubicSpline::name) return AnyModel(vm::CubicSpline::from_params(params, expiry));
+    return Error{"Unknown model class: " + std::string(cls)};
+}
+
+constexpr auto model_from_state_sig = function_sig("_model_from_state", {"cls", "expiry", "params"});
+
+}  // namespace
+
+template <>
+struct ResultConv<AnyModel> {
+    static PyObject* convert(AnyModel&& m) {
+        return std::visit([](auto&& model) { return new_instance(std::move(model)); }, std::move(m));
+    }
+};
+
+const PyMethodDef model_restore_function =
+    method<model_from_state_sig, &model_from_state>("_model_from_state(cls, expiry, params)\n--\n\n");
 
 const ClassEntry model_classes[3] = {
     {"GVVSpline", &Bound<vm::GVVSpline>::type},

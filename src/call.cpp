@@ -104,17 +104,18 @@ bool check_self(PyObject* self, PyTypeObject* type, const char* class_name) noex
     return false;
 }
 
-PyTypeObject* make_type(const char* qualified_name, int basicsize, const char* doc, newfunc tp_new,
-                        destructor tp_dealloc, PyMethodDef* methods, PyGetSetDef* getset) noexcept {
+PyTypeObject* make_type(const TypeParts& parts) noexcept {
     PyType_Slot slots[] = {
-        {Py_tp_doc, const_cast<char*>(doc)},
-        {Py_tp_new, reinterpret_cast<void*>(tp_new)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(tp_dealloc)},
-        {Py_tp_methods, methods},
-        {getset != nullptr ? Py_tp_getset : 0, getset},
+        {Py_tp_doc, const_cast<char*>(parts.doc)},
+        {Py_tp_new, reinterpret_cast<void*>(parts.tp_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(parts.tp_dealloc)},
+        {Py_tp_repr, reinterpret_cast<void*>(parts.tp_repr)},
+        {Py_tp_methods, parts.methods},
+        {parts.getset != nullptr ? Py_tp_getset : 0, parts.getset},
         {0, nullptr},
     };
-    PyType_Spec spec{qualified_name, basicsize, 0, Py_TPFLAGS_DEFAULT, slots};
+    // Not a base type: no Py_TPFLAGS_BASETYPE; no __dict__ or weakref slot.
+    PyType_Spec spec{parts.qualified_name, parts.basicsize, 0, Py_TPFLAGS_DEFAULT, slots};
     return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
 }
 

@@ -384,8 +384,23 @@ constexpr PyMethodDef method_noargs(const char* name, const char* doc) {
     return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&noargs<Op>)), METH_NOARGS, doc};
 }
 
+template <auto Op>
+PyObject* repr_slot(PyObject* self) noexcept {
+    return noargs<Op>(self, nullptr);
+}
+
+struct TypeParts {
+    const char* qualified_name;  // "builtins.<Class>"
+    int basicsize;
+    const char* doc;
+    newfunc tp_new;
+    destructor tp_dealloc;
+    reprfunc tp_repr;
+    PyMethodDef* methods;
+    PyGetSetDef* getset;  // may be null
+};
+
 // A class's type object from its parts; nullptr with an exception set.
-PyTypeObject* make_type(const char* qualified_name, int basicsize, const char* doc, newfunc tp_new,
-                        destructor tp_dealloc, PyMethodDef* methods, PyGetSetDef* getset) noexcept;
+PyTypeObject* make_type(const TypeParts& parts) noexcept;
 
 }  // namespace tessel::py

@@ -47,6 +47,10 @@ int exec_module(PyObject* module) noexcept {
             if (!name || append_all(module, name.get()) < 0) return -1;
             if (PyObject_SetAttr(module, name.get(), function.get()) < 0) return -1;
         }
+        for (const PyMethodDef* def : {&model_restore_function, &calendar_restore_function}) {
+            Ref function(PyCFunction_NewEx(const_cast<PyMethodDef*>(def), module, module_name.get()));
+            if (!function || PyObject_SetAttrString(module, def->ml_name, function.get()) < 0) return -1;
+        }
         return 0;
     } catch (...) {
         raise_panic_from_current();

@@ -33,4 +33,7 @@ inline std::string document(const std::string& days, const std::string& profiles
            ", \"IanaTimeZone\": " + zone + "}";
 }
 
+inline bool starts_with(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 }  // namespace calendar_test

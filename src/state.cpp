@@ -1,0 +1,38 @@
+#include "state.hpp"
+
+#include "convert.hpp"
+
+namespace tessel::py {
+
+PyObject* format_repr(const char* cls, const std::vector<std::pair<std::string, Ref>>& fields) noexcept {
+    Ref parts(PyList_New(0));
+    if (!parts) return nullptr;
+    for (const auto& [name, value] : fields) {
+        if (!value) return nullptr;
+        Ref part(PyUnicode_FromFormat("%s=%U", name.c_str(), value.get()));
+        if (!part || PyList_Append(parts.get(), part.get()) < 0) return nullptr;
+    }
+    Ref separator(PyUnicode_FromString(", "));
+    if (!separator) return nullptr;
+    Ref body(PyUnicode_Join(separator.get(), parts.get()));
+    if (!body) return nullptr;
+    return PyUnicode_FromFormat("%s(%U)", cls, body.get());
+}
+
+PyObject* reduction(const char* restore_name, Ref state) noexcept {
+    if (!state) return nullptr;
+    Ref module(PyImport_ImportModule("tessel"));
+    if (!module) return nullptr;
+    Ref restore(PyObject_GetAttrString(module.get(), restore_name));
+    if (!restore) return nullptr;
+    return PyTuple_Pack(2, restore.get(), state.get());
+}
+
+PyObject* instant_text(const Instant& t) noexcept {
+    Ref datetime(from_instant(t));
+    if (datetime) return PyObject_CallMethod(datetime.get(), "isoformat", nullptr);
+    PyErr_Clear();
+    return PyUnicode_FromFormat("%lld.%09u", static_cast<long long>(t.seconds), static_cast<unsigned>(t.nanos));
+}
+
+}  // namespace tessel::py
