@@ -38,9 +38,11 @@ std::size_t space_prefix(std::string_view s) {
 // Byte length of the White_Space character at the end of `s`, or 0. Lead
 // bytes never occur as continuation bytes, so matching the tail suffices.
 std::size_t space_suffix(std::string_view s) {
-    for (std::size_t len = 1; len <= 3 && len <= s.size(); ++len) {
-        if (space_prefix(s.substr(s.size() - len)) == len) return len;
-    }
+    if (s.empty()) return 0;
+    const u8 last = static_cast<u8>(s.back());
+    if (last < 0x80) return ((last >= 0x09 && last <= 0x0D) || last == 0x20) ? 1 : 0;
+    if (s.size() >= 2 && space_prefix(s.substr(s.size() - 2)) == 2) return 2;
+    if (s.size() >= 3 && space_prefix(s.substr(s.size() - 3)) == 3) return 3;
     return 0;
 }
 
@@ -58,9 +60,25 @@ std::uint64_t read_field(std::string_view f) {
     return v;
 }
 
+// The form every stored key has, "HH:MM - HH:MM", read without the general
+// machinery; the result is the same.
+bool canonical_start(std::string_view key, std::uint64_t& minute_of_day) {
+    const auto digit = [&](std::size_t i) { return key[i] >= '0' && key[i] <= '9'; };
+    if (key.size() < 5 || !digit(0) || !digit(1) || key[2] != ':' || !digit(3) || !digit(4)) return false;
+    if (key.size() > 5 && key[5] != '-' && !(key[5] == ' ' && key.size() > 6 && key[6] == '-')) return false;
+    minute_of_day = static_cast<std::uint64_t>((key[0] - '0') * 600 + (key[1] - '0') * 60 + (key[3] - '0') * 10 +
+                                               (key[4] - '0'));
+    return true;
+}
+
 }  // namespace
 
 std::optional<unsigned> bucket_of(std::string_view key) {
+    std::uint64_t minute_of_day = 0;
+    if (canonical_start(key, minute_of_day)) {
+        if (minute_of_day >= 24 * 60) return std::nullopt;
+        return static_cast<unsigned>(minute_of_day / 15);
+    }
     std::string_view start = key.substr(0, key.find('-'));
     while (const std::size_t n = space_prefix(start)) start.remove_prefix(n);
     while (const std::size_t n = space_suffix(start)) start.remove_suffix(n);
@@ -73,7 +91,7 @@ std::optional<unsigned> bucket_of(std::string_view key) {
         minutes = minutes.substr(0, minutes.find(':'));
     }
     // Wrapping unsigned arithmetic, as the key format defines it.
-    const std::uint64_t minute_of_day = read_field(hours) * 60 + read_field(minutes);
+    minute_of_day = read_field(hours) * 60 + read_field(minutes);
     if (minute_of_day >= 24 * 60) return std::nullopt;
     return static_cast<unsigned>(minute_of_day / 15);
 }

@@ -31,7 +31,7 @@ std::string position(std::string_view text, std::size_t offset) {
     return " at line " + std::to_string(line) + " column " + std::to_string(offset - line_start + 1);
 }
 
-// Offset of the closing quote of string that opens at `i`, or text.size().
+// Offset of the closing quote of the string that opens at `i`, or text.size().
 std::size_t string_end(std::string_view text, std::size_t i) {
     for (++i; i < text.size() && text[i] != '"'; ++i) {
         if (text[i] == '\\') ++i;
@@ -46,7 +46,9 @@ std::size_t end_of_first_value(std::string_view text) {
     if (i == text.size()) return i;
     if (text[i] == '"') return std::min(string_end(text, i) + 1, text.size());
     if (text[i] != '{' && text[i] != '[') {
-        while (i < text.size() && !is_space(text[i]) && !std::strchr(",:[]{}\"", text[i])) ++i;
+        while (i < text.size() && !is_space(text[i]) && std::string_view(",:[]{}\"").find(text[i]) == std::string_view::npos) {
+            ++i;
+        }
         return i;
     }
     int depth = 0;
@@ -123,6 +125,7 @@ struct Attempt {
 // The parser refuses numbers beyond the double range or beyond 64-bit
 // integers, and reads "-0" as the integer 0. Then every number is read here
 // instead and replaced, in a copy, by "0" and blanks, so that positions stay.
+// Rare enough to afford a copy.
 void patch_numbers(std::string_view text, Attempt& a) {
     a.patched = simdjson::padded_string(text.data(), text.size());
     char* out = a.patched.data();
@@ -134,7 +137,10 @@ void patch_numbers(std::string_view text, Attempt& a) {
         }
         if (c != '-' && !is_digit(c)) continue;
         std::size_t j = i;
-        while (j < text.size() && (is_digit(text[j]) || std::strchr("+-.eE", text[j]) != nullptr)) ++j;
+        while (j < text.size() && (is_digit(text[j]) || text[j] == '+' || text[j] == '-' || text[j] == '.' ||
+                                   text[j] == 'e' || text[j] == 'E')) {
+            ++j;
+        }
         const std::string_view token = text.substr(i, j - i);
         if (is_json_number(token)) {
             a.numbers.push_back(read_decimal(token));
@@ -145,13 +151,13 @@ void patch_numbers(std::string_view text, Attempt& a) {
     }
 }
 
-Attempt attempt(std::string_view text, bool padded) {
+Attempt attempt(std::string_view text, bool padded, bool exact) {
     dom::parser& parser = thread_parser();
     Attempt a;
-    a.error = parser.parse(text.data(), text.size(), !padded).get(a.root);
-    const bool exact = a.error == simdjson::NUMBER_ERROR ||
-                       (a.error == simdjson::SUCCESS && text.find("-0") != std::string_view::npos);
-    if (!exact) return a;
+    if (!exact) {
+        a.error = parser.parse(text.data(), text.size(), !padded).get(a.root);
+        if (a.error != simdjson::NUMBER_ERROR) return a;
+    }
     patch_numbers(text, a);
     a.own_numbers = true;
     a.error = parser.parse(a.patched.data(), a.patched.size(), false).get(a.root);
@@ -209,27 +215,36 @@ public:
         return doc;
     }
 
+    // Whether an integer 0 was read, which might have been written "-0".
+    bool read_integer_zero() const { return read_integer_zero_; }
+
 private:
-    Error type_error(dom::element e, const char* expected) const {
+    static Error type_error(dom::element e, const char* expected) {
         return Error{std::string("invalid type: ") + type_name(e) + ", expected " + expected};
     }
 
     bool number(dom::element e, double& out) {
         if (!e.is_number()) return false;
-        if (numbers_ == nullptr) return e.get_double().get(out) == simdjson::SUCCESS;  // integers round to nearest
-        out = (*numbers_)[next_++];
+        if (numbers_ != nullptr) {
+            out = (*numbers_)[next_++];
+            return true;
+        }
+        if (e.get_double().get(out) != simdjson::SUCCESS) return false;  // integers round to nearest
+        if (out == 0.0 && e.type() != dom::element_type::DOUBLE) read_integer_zero_ = true;
         return true;
     }
 
     // Skipped values still hold numbers that the own-number count must pass.
     void skip(dom::element e) {
         if (numbers_ == nullptr) return;
+        dom::array array;
+        dom::object object;
         if (e.is_number()) {
             ++next_;
-        } else if (e.is_array()) {
-            for (const dom::element x : dom::array(e)) skip(x);
-        } else if (e.is_object()) {
-            for (const dom::key_value_pair m : dom::object(e)) skip(m.value);
+        } else if (e.get_array().get(array) == simdjson::SUCCESS) {
+            for (const dom::element x : array) skip(x);
+        } else if (e.get_object().get(object) == simdjson::SUCCESS) {
+            for (const dom::key_value_pair m : object) skip(m.value);
         }
     }
 
@@ -268,30 +283,46 @@ private:
     std::string_view text_;
     const std::vector<double>* numbers_;
     std::size_t next_ = 0;
+    bool read_integer_zero_ = false;
     Error error_;
 };
 
+// `syntax` tells a text that is no JSON from a document that is the wrong shape.
+Result<CalendarJson> read_text(std::string_view text, bool padded, simdjson::error_code& syntax) {
+    Attempt a = attempt(text, padded, false);
+    syntax = a.error;
+    if (syntax != simdjson::SUCCESS) return Error{simdjson::error_message(syntax)};
+    Reader reader(text, a);
+    Result<CalendarJson> doc = reader.read(a.root);
+    if (!doc || !reader.read_integer_zero() || text.find("-0") == std::string_view::npos) return doc;
+    a = attempt(text, padded, true);
+    syntax = a.error;
+    if (syntax != simdjson::SUCCESS) return Error{simdjson::error_message(syntax)};
+    return Reader(text, a).read(a.root);
+}
+
 Result<CalendarJson> parse(std::string_view text, bool padded) {
-    const Attempt whole = attempt(text, padded);
-    if (whole.error == simdjson::SUCCESS) return Reader(text, whole).read(whole.root);
+    simdjson::error_code syntax = simdjson::SUCCESS;
+    Result<CalendarJson> doc = read_text(text, padded, syntax);
+    if (syntax == simdjson::SUCCESS) return doc;
 
     // A complete document followed by more text reads as far as it goes and
     // then fails on what follows.
     const std::size_t end = end_of_first_value(text);
     std::size_t extra = end;
     while (extra < text.size() && is_space(text[extra])) ++extra;
-    if (extra == text.size()) return Error{simdjson::error_message(whole.error)};
-    const std::string_view head = text.substr(0, end);
-    const Attempt first = attempt(head, false);
-    if (first.error != simdjson::SUCCESS) return Error{simdjson::error_message(first.error)};
-    Result<CalendarJson> doc = Reader(head, first).read(first.root);
-    if (!doc) return doc;
+    if (extra == text.size()) return doc;
+    Result<CalendarJson> head = read_text(text.substr(0, end), false, syntax);
+    if (!head) return head;
     return Error{"trailing characters" + position(text, extra)};
 }
 
 }  // namespace
 
 Result<CalendarJson> parse_calendar_json(std::string_view text) { return parse(text, false); }
+
+// The compiled-in documents are followed by 64 zero bytes.
+static_assert(simdjson::SIMDJSON_PADDING <= 64);
 
 Result<CalendarJson> parse_calendar_json_padded(std::string_view text) { return parse(text, true); }
 

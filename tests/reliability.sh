@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Reliability run: the C++ tests and the whole Python suite against an
+# AddressSanitizer + UndefinedBehaviorSanitizer build, then every fuzz target
+# for a bounded time. Exits non-zero on any failure, sanitizer report or
+# fuzzer finding.
+#
+#   tests/reliability.sh [sanitize|fuzz|all]     (default: all)
+#
+# Needs clang and libclang-rt-14-dev (libFuzzer) from Debian and atheris in
+# .venv. TESSEL_FUZZ_SECONDS sets the time per fuzz target (default 20).
+# Fuzzer findings are left in build-fuzz/findings/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+WHAT=${1:-all}
+PY=${PY:-$PWD/.venv/bin/python}
+FUZZ_SECONDS=${TESSEL_FUZZ_SECONDS:-20}
+JOBS=${JOBS:-2}
+
+# Any report fails the run at once; UBSan stops at its first report too.
+export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1:print_summary=1
+ASAN_COMMON=abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1
+
+sanitize() {
+    echo "== ASan/UBSan build (build-asan)"
+    cmake -S . -B build-asan -DTESSEL_SANITIZE=ON -DTESSEL_TESTS=ON -DCMAKE_BUILD_TYPE=Debug \
+        -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DPython3_EXECUTABLE="$PY" >/dev/null
+    cmake --build build-asan -j "$JOBS" >build-asan/build.log 2>&1 || { tail -n 40 build-asan/build.log; return 1; }
+
+    echo "== C++ tests under ASan/UBSan (leaks included)"
+    ASAN_OPTIONS=$ASAN_COMMON:detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j "$JOBS" 2>&1 |
+        tail -n 25
+    [ "${PIPESTATUS[0]}" = 0 ]
+
+    echo "== Python tests under ASan/UBSan"
+    # The interpreter is not instrumented, so the runtime is preloaded; it
+    # keeps objects alive on purpose at exit, so leaks are checked by
+    # tests/python/test_leaks.py instead. PYTHONMALLOC=malloc lets ASan see
+    # every Python object the module touches.
+    local libasan
+    # libstdc++ is preloaded too: the runtime binds its __cxa_throw interceptor
+    # at start-up, before the module would bring libstdc++ in.
+    libasan="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
+    # tessel is imported from build-asan before the tests' conftest can put
+    # build/ first on the path.
+    LD_PRELOAD=$libasan ASAN_OPTIONS=$ASAN_COMMON:detect_leaks=0 PYTHONMALLOC=malloc \
+        PYTHONPATH=build-asan "$PY" -c '
+import os, sys
+import tessel
+assert os.path.dirname(os.path.abspath(tessel.__file__)) == os.path.abspath("build-asan"), tessel.__file__
+import pytest
+sys.exit(pytest.main(["-q", "-p", "no:cacheprovider", "tests/python"]))'
+}
+
+run_fuzzer() {  # name, extra libFuzzer flags...
+    local name=$1
+    shift
+    local seeds=tests/fuzz/corpus/$name work=build-fuzz/corpus/$name out=build-fuzz/findings/$name
+    mkdir -p "$work" "$out"
+    echo "== fuzz $name (${FUZZ_SECONDS}s)"
+    if ! "$@" -max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="$out/" "$work" "$seeds" >"build-fuzz/$name.log" 2>&1; then
+        tail -n 40 "build-fuzz/$name.log"
+        echo "fuzz $name FAILED; input and log in $out/ and build-fuzz/$name.log" >&2
+        return 1
+    fi
+    grep -E '^stat::number_of_executed_units|^Done [0-9]+ runs' "build-fuzz/$name.log" | tail -n 1
+}
+
+fuzz() {
+    echo "== libFuzzer build (build-fuzz, clang)"
+    cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DTESSEL_FUZZ=ON -DTESSEL_TESTS=OFF \
+        -DTESSEL_SANITIZE=OFF -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+        -DPython3_EXECUTABLE="$PY" >/dev/null
+    cmake --build build-fuzz --target fuzz_targets -j "$JOBS" >build-fuzz/build.log 2>&1 ||
+        { tail -n 40 build-fuzz/build.log; return 1; }
+
+    local status=0
+    export ASAN_OPTIONS=$ASAN_COMMON:detect_leaks=1
+    run_fuzzer calendar_json build-fuzz/tests/fuzz/fuzz_calendar_json -max_len=4096 \
+        -dict=tests/fuzz/calendar_json.dict || status=1
+    run_fuzzer bucket build-fuzz/tests/fuzz/fuzz_bucket -max_len=64 || status=1
+    run_fuzzer tenor build-fuzz/tests/fuzz/fuzz_tenor -max_len=64 -dict=tests/fuzz/tenor.dict || status=1
+    run_fuzzer instant build-fuzz/tests/fuzz/fuzz_instant -max_len=16 || status=1
+
+    # The instant conversion at the interpreter boundary, against the ASan
+    # module when there is one.
+    local module=build-asan preload
+    preload="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
+    if [ ! -e build-asan/tessel.abi3.so ]; then module=build preload=; fi
+    ASAN_OPTIONS=$ASAN_COMMON:detect_leaks=0 LD_PRELOAD=$preload PYTHONPATH=$module \
+        run_fuzzer instant_boundary "$PY" tests/fuzz/instant_boundary.py -max_len=64 || status=1
+    unset ASAN_OPTIONS
+    return $status
+}
+
+case "$WHAT" in
+    sanitize) sanitize ;;
+    fuzz) fuzz ;;
+    all)
+        sanitize
+        fuzz
+        ;;
+    *)
+        echo "usage: $0 [sanitize|fuzz|all]" >&2
+        exit 2
+        ;;
+esac
+echo "== reliability: all passed"
