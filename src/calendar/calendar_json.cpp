@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 #include <simdjson.h>
 
@@ -14,8 +15,19 @@ namespace dom = simdjson::dom;
 
 constexpr std::string_view kFieldNames[3] = {"TimeWeightings", "DayWeightings", "IanaTimeZone"};
 
+// simdjson chooses its kernel on first use and lets an environment variable
+// override the choice; choosing it here keeps the environment out of it.
+void select_kernel() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (const auto* best = simdjson::get_available_implementations().detect_best_supported())
+            simdjson::get_active_implementation() = best;
+    });
+}
+
 // One parser per thread keeps its buffers from one document to the next.
 dom::parser& thread_parser() {
+    select_kernel();
     thread_local dom::parser parser;
     return parser;
 }
