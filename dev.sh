@@ -77,6 +77,8 @@ case "${1:-}" in
         echo "== Python tests"
         PYTHONPATH=build "$PY" -m pytest tests/python
         smoke_all_pythons
+        echo "== Packaging"
+        tests/packaging.sh
         ;;
     *)
         echo "usage: $0 example|test" >&2
