@@ -40,8 +40,9 @@ std::optional<Instant> instant_from_timestamp(double a) {
     // a - s is exact for finite a (and inf - max stays inf, which clamps out).
     const std::uint32_t n = clamped_nanos(a - static_cast<double>(s));
     const std::int64_t days = floor_div(s, kSecondsPerDay);
-    const std::int64_t second_of_day = s - days * kSecondsPerDay;
+    // Range first: days * 86400 overflows for the saturated extremes.
     if (days < kFirstDay || days > kLastDay) return std::nullopt;
+    const std::int64_t second_of_day = s - days * kSecondsPerDay;
     if (n > 2 * kNanosPerSecond - 1) return std::nullopt;
     if (n >= kNanosPerSecond && second_of_day % 60 != 59) return std::nullopt;
     return Instant{s, n};

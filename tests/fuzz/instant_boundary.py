@@ -40,6 +40,7 @@ class FloatLike(float):
     pass
 
 
+@atheris.instrument_func
 def expected_instant(a):
     """(seconds, nanoseconds) or None for "Invalid timestamp"; a is a float."""
     if math.isnan(a):
@@ -72,6 +73,7 @@ def instant_of(value):
     return dt, caught
 
 
+@atheris.instrument_func
 def check_one(value):
     try:
         a = float(value)
@@ -105,6 +107,7 @@ def check_one(value):
     return want
 
 
+@atheris.instrument_func
 def TestOneInput(data):
     fdp = atheris.FuzzedDataProvider(data)
     values = []
