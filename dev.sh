@@ -2,6 +2,7 @@
 # One entry point for a fresh Debian machine (run as root):
 #   ./dev.sh example   install what the build needs, build, run the example
 #   ./dev.sh test      install what is missing, build, run every test
+#   ./dev.sh reliability   sanitizer build of everything and bounded fuzzing (CI runs it too)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -12,7 +13,7 @@ PY=$VENV/bin/python
 
 install_system() {
     local missing=()
-    for p in "${APT_PACKAGES[@]}"; do
+    for p in "${APT_PACKAGES[@]}" "$@"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
     done
     # Newer Debian releases keep the backward-compatible zone names (US/Eastern) apart.
@@ -80,8 +81,14 @@ case "${1:-}" in
         echo "== Packaging"
         tests/packaging.sh
         ;;
+    reliability)
+        install_system clang libclang-rt-14-dev
+        install_python
+        "$PY" -m pip install -q --disable-pip-version-check atheris
+        tests/reliability.sh
+        ;;
     *)
-        echo "usage: $0 example|test" >&2
+        echo "usage: $0 example|test|reliability" >&2
         exit 2
         ;;
 esac
