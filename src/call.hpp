@@ -153,6 +153,14 @@ struct ArgConv<Instant> {
 
 // ---- result conversions by result type ----
 
+// A new reference to None. Not Py_RETURN_NONE: the headers of 3.12 and later
+// define it without the increment whatever the limited-API version, and a
+// module built with them would then drain None's count on 3.10 and 3.11.
+inline PyObject* new_none() noexcept {
+    Py_INCREF(Py_None);
+    return Py_None;
+}
+
 template <class T, class = void>
 struct ResultConv;
 
@@ -183,7 +191,7 @@ struct ResultConv<Instant> {
 template <class T>
 struct ResultConv<std::optional<T>> {
     static PyObject* convert(std::optional<T>&& v) {
-        if (!v) Py_RETURN_NONE;
+        if (!v) return new_none();
         return ResultConv<T>::convert(std::move(*v));
     }
 };
@@ -299,7 +307,7 @@ PyObject* run(PyObject* self, PyObject* const* slots) {
         if constexpr (std::is_void_v<Ret>) {
             call(self_value...);
             guard.release();
-            Py_RETURN_NONE;
+            return new_none();
         } else {
             Ret r = call(self_value...);
             guard.release();

@@ -62,11 +62,6 @@ bool to_vector(PyObject* obj, std::vector<T>& out, Convert&& convert) {
 
 }  // namespace
 
-bool to_double(PyObject* obj, double& out) noexcept {
-    out = PyFloat_AsDouble(obj);
-    return !(out == -1.0 && PyErr_Occurred());
-}
-
 bool to_text(PyObject* obj, std::string_view& out) noexcept {
     if (!PyUnicode_Check(obj)) {
         if (obj == Py_None)
@@ -82,7 +77,30 @@ bool to_text(PyObject* obj, std::string_view& out) noexcept {
     return true;
 }
 
-bool to_doubles(PyObject* obj, std::vector<double>& out) { return to_vector(obj, out, to_double); }
+bool to_doubles(PyObject* obj, std::vector<double>& out) {
+    // Lists and tuples pass the sequence checks and are read by index. An
+    // exact float runs no Python code while it converts, so it needs no
+    // reference of its own and cannot resize the list; anything else may
+    // (__float__, __index__), so the length is read again after it.
+    const bool is_list = PyList_CheckExact(obj);
+    if (!is_list && !PyTuple_CheckExact(obj)) return to_vector(obj, out, to_double);
+    Py_ssize_t n = is_list ? PyList_Size(obj) : PyTuple_Size(obj);
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = is_list ? PyList_GetItem(obj, i) : PyTuple_GetItem(obj, i);
+        if (PyFloat_CheckExact(item)) {
+            out.push_back(PyFloat_AsDouble(item));
+            continue;
+        }
+        Py_INCREF(item);
+        Ref held(item);
+        double value;
+        if (!to_double(item, value)) return false;
+        out.push_back(value);
+        if (is_list) n = PyList_Size(obj);
+    }
+    return true;
+}
 
 bool to_texts(PyObject* obj, std::vector<std::string>& out) {
     return to_vector(obj, out, [](PyObject* item, std::string& value) {
@@ -120,15 +138,121 @@ bool to_named_doubles(PyObject* obj, NamedDoubles& out) {
     return true;
 }
 
+namespace {
+
+// datetime.datetime and datetime.timezone.utc, imported on first need and
+// kept for the life of the process.
+struct DatetimeApi {
+    PyObject* datetime_type = nullptr;
+    PyObject* utc = nullptr;
+    PyObject* fold_kwargs = nullptr;
+};
+
+DatetimeApi datetime_api_value;
+bool datetime_api_ready = false;
+
+const DatetimeApi* datetime_api() noexcept {
+    DatetimeApi& api = datetime_api_value;
+    if (datetime_api_ready) return &api;
+    Ref module(PyImport_ImportModule("datetime"));
+    if (!module) return nullptr;
+    Ref type(PyObject_GetAttrString(module.get(), "datetime"));
+    Ref timezone(PyObject_GetAttrString(module.get(), "timezone"));
+    Ref tzinfo(PyObject_GetAttrString(module.get(), "tzinfo"));
+    if (!type || !timezone || !tzinfo) return nullptr;
+    Ref utc(PyObject_GetAttrString(timezone.get(), "utc"));
+    if (!utc) return nullptr;
+    const int is_tzinfo = PyObject_IsInstance(utc.get(), tzinfo.get());
+    if (is_tzinfo <= 0) {
+        if (is_tzinfo == 0) PyErr_SetString(PyExc_TypeError, "datetime.timezone.utc is not a tzinfo");
+        return nullptr;
+    }
+    Ref kwargs(Py_BuildValue("{s:i}", "fold", 0));
+    if (!kwargs) return nullptr;
+    api.datetime_type = type.release();
+    api.utc = utc.release();
+    api.fold_kwargs = kwargs.release();
+    datetime_api_ready = true;
+    return &api;
+}
+
+// The same, but only once the interpreter has loaded `datetime`: reading an
+// argument never imports it. nullptr, with no exception set, before that.
+const DatetimeApi* loaded_datetime_api() noexcept {
+    if (datetime_api_ready) return &datetime_api_value;
+    static PyObject* const name = interned("datetime");
+    if (name == nullptr) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    Ref module(PyImport_GetModule(name));
+    const DatetimeApi* api = module ? datetime_api() : nullptr;
+    if (api == nullptr) PyErr_Clear();
+    return api;
+}
+
+// Days from 1970-01-01 to a proleptic Gregorian date (years 0 and later).
+constexpr long long days_from_civil(int year, int month, int day) {
+    const int y = year - (month <= 2);
+    const int era = y / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return static_cast<long long>(era) * 146097 + doe - 719468;
+}
+static_assert(days_from_civil(1970, 1, 1) == 0 && days_from_civil(2025, 1, 1) == 20089);
+
+// timestamp() of an exact datetime whose tzinfo is timezone.utc, from its
+// fields: the method builds a timedelta and Python ints on the way to the
+// same number, the whole microseconds since the epoch over 10**6, correctly
+// rounded, which below 2**53 microseconds is the quotient of two doubles.
+// datetime is a static type, so its methods cannot be replaced. False, with
+// no exception set, for anything else: the caller then calls the method.
+bool utc_datetime_timestamp(PyObject* obj, double& seconds) noexcept {
+    const DatetimeApi* api = loaded_datetime_api();
+    if (api == nullptr || Py_TYPE(obj) != reinterpret_cast<PyTypeObject*>(api->datetime_type)) return false;
+    const auto fail = [] {
+        PyErr_Clear();
+        return false;
+    };
+    static PyObject* const reduce = interned("__reduce__");
+    if (reduce == nullptr) return fail();
+    // One call gives every field: (datetime, (state, tzinfo)), the state in
+    // the pickle form of ten bytes: year (two, big-endian), month, day, hour,
+    // minute, second, microsecond (three, big-endian).
+    Ref reduced(PyObject_CallMethodObjArgs(obj, reduce, nullptr));
+    if (!reduced) return fail();
+    PyObject* args = PyTuple_Check(reduced.get()) && PyTuple_Size(reduced.get()) == 2
+                         ? PyTuple_GetItem(reduced.get(), 1)
+                         : nullptr;
+    if (args == nullptr || !PyTuple_Check(args) || PyTuple_Size(args) != 2) return fail();
+    if (PyTuple_GetItem(args, 1) != api->utc) return false;
+    PyObject* state = PyTuple_GetItem(args, 0);
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (state == nullptr || !PyBytes_Check(state) || PyBytes_AsStringAndSize(state, &data, &size) < 0 || size != 10)
+        return fail();
+    const auto* b = reinterpret_cast<const unsigned char*>(data);
+    const long long days = days_from_civil(b[0] * 256 + b[1], b[2] & 0x7F, b[3]);
+    const long long micros = (days * 86400 + b[4] * 3600 + b[5] * 60 + b[6]) * 1000000 + (b[7] << 16 | b[8] << 8 | b[9]);
+    constexpr long long kExact = 1LL << 53;
+    if (micros <= -kExact || micros >= kExact) return false;
+    seconds = static_cast<double>(micros) / 1e6;
+    return true;
+}
+
+}  // namespace
+
 bool to_instant(PyObject* obj, Instant& out) noexcept {
-    static PyObject* const timestamp_name = interned("timestamp");
-    if (timestamp_name == nullptr) return false;
-    Ref method(PyObject_GetAttr(obj, timestamp_name));
-    if (!method) return false;
-    Ref stamp(PyObject_CallNoArgs(method.get()));
-    if (!stamp) return false;
     double seconds;
-    if (!to_double(stamp.get(), seconds)) return false;
+    if (!utc_datetime_timestamp(obj, seconds)) {
+        static PyObject* const timestamp_name = interned("timestamp");
+        if (timestamp_name == nullptr) return false;
+        // Calls the method without first making a bound-method object.
+        Ref stamp(PyObject_CallMethodObjArgs(obj, timestamp_name, nullptr));
+        if (!stamp) return false;
+        if (!to_double(stamp.get(), seconds)) return false;
+    }
     const auto instant = instant_from_timestamp(seconds);
     if (!instant) {
         PyErr_SetString(PyExc_ValueError, "Invalid timestamp");
@@ -171,44 +295,6 @@ PyObject* from_named_doubles(const NamedDoubles& v) noexcept {
     }
     return dict.release();
 }
-
-namespace {
-
-// datetime.datetime and datetime.timezone.utc, imported on first need and
-// kept for the life of the process.
-struct DatetimeApi {
-    PyObject* datetime_type = nullptr;
-    PyObject* utc = nullptr;
-    PyObject* fold_kwargs = nullptr;
-};
-
-const DatetimeApi* datetime_api() noexcept {
-    static DatetimeApi api;
-    static bool ready = false;
-    if (ready) return &api;
-    Ref module(PyImport_ImportModule("datetime"));
-    if (!module) return nullptr;
-    Ref type(PyObject_GetAttrString(module.get(), "datetime"));
-    Ref timezone(PyObject_GetAttrString(module.get(), "timezone"));
-    Ref tzinfo(PyObject_GetAttrString(module.get(), "tzinfo"));
-    if (!type || !timezone || !tzinfo) return nullptr;
-    Ref utc(PyObject_GetAttrString(timezone.get(), "utc"));
-    if (!utc) return nullptr;
-    const int is_tzinfo = PyObject_IsInstance(utc.get(), tzinfo.get());
-    if (is_tzinfo <= 0) {
-        if (is_tzinfo == 0) PyErr_SetString(PyExc_TypeError, "datetime.timezone.utc is not a tzinfo");
-        return nullptr;
-    }
-    Ref kwargs(Py_BuildValue("{s:i}", "fold", 0));
-    if (!kwargs) return nullptr;
-    api.datetime_type = type.release();
-    api.utc = utc.release();
-    api.fold_kwargs = kwargs.release();
-    ready = true;
-    return &api;
-}
-
-}  // namespace
 
 PyObject* from_instant(const Instant& t) noexcept {
     const DatetimeApi* api = datetime_api();

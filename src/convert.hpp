@@ -15,7 +15,10 @@ namespace tessel::py {
 using NamedDoubles = std::vector<std::pair<std::string, double>>;
 
 // Python objects -> values.
-bool to_double(PyObject* obj, double& out) noexcept;
+inline bool to_double(PyObject* obj, double& out) noexcept {
+    out = PyFloat_AsDouble(obj);
+    return !(out == -1.0 && PyErr_Occurred());
+}
 // The view borrows the str's UTF-8 buffer: valid while the str lives.
 bool to_text(PyObject* obj, std::string_view& out) noexcept;
 bool to_doubles(PyObject* obj, std::vector<double>& out);

@@ -21,11 +21,7 @@ double b76_fairvalue(double fwd, double strike, double ttx, double vol, OptionTy
         // std::max keeps a NaN first argument, so NaN inputs stay NaN.
         return cp == OptionType::Call ? df * std::max(fwd - strike, 0.0) : df * std::max(strike - fwd, 0.0);
     }
-    const double vol_sqrt_t = vol * std::sqrt(ttx);
-    const double d1 = d1_of(fwd, strike, ttx, vol, vol_sqrt_t);
-    const double d2 = d1 - vol_sqrt_t;
-    if (cp == OptionType::Call) return df * (fwd * norm_cdf(d1) - strike * norm_cdf(d2));
-    return df * (strike * norm_cdf(-d2) - fwd * norm_cdf(-d1));
+    return detail::b76_value(fwd, strike, ttx, vol, cp, df, std::log(fwd / strike), std::sqrt(ttx));
 }
 
 double b76_delta(double fwd, double strike, double ttx, double vol, OptionType cp, double df) {

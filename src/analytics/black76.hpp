@@ -4,10 +4,24 @@
 // intrinsic value, or 0 for a sensitivity. NaN does not trigger the guard.
 #include <string_view>
 
+#include "analytics/normal.hpp"
 #include "analytics/option_type.hpp"
 #include "core/result.hpp"
 
 namespace tessel::analytics {
+
+namespace detail {
+// The value past the guard, given log(F / K) and sqrt(T): a search over vol
+// passes the same two numbers to every evaluation instead of recomputing them.
+inline double b76_value(double fwd, double strike, double ttx, double vol, OptionType cp, double df, double log_fk,
+                        double sqrt_t) {
+    const double vol_sqrt_t = vol * sqrt_t;
+    const double d1 = (log_fk + 0.5 * vol * vol * ttx) / vol_sqrt_t;
+    const double d2 = d1 - vol_sqrt_t;
+    if (cp == OptionType::Call) return df * (fwd * norm_cdf(d1) - strike * norm_cdf(d2));
+    return df * (strike * norm_cdf(-d2) - fwd * norm_cdf(-d1));
+}
+}  // namespace detail
 
 double b76_fairvalue(double fwd, double strike, double ttx, double vol, OptionType cp, double df);
 // D * pdf(d1) / (F * vol * sqrt(T)), negated for a put.

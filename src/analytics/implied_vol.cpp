@@ -14,7 +14,13 @@ double calibrate_black76_iv(double ttx, double fwd, double strike, double price,
     constexpr double kTol = 1e-4;
     constexpr int kMaxIter = 100;
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-    const auto objective = [&](double vol) { return b76_fairvalue(fwd, strike, ttx, vol, cp, df) - price; };
+    // b76_fairvalue minus the price, with its vol-free parts computed once.
+    const double log_fk = std::log(fwd / strike);
+    const double sqrt_t = std::sqrt(ttx);
+    const auto objective = [&](double vol) {
+        if (ttx <= 0.0 || vol <= 0.0) return b76_fairvalue(fwd, strike, ttx, vol, cp, df) - price;
+        return detail::b76_value(fwd, strike, ttx, vol, cp, df, log_fk, sqrt_t) - price;
+    };
     // The ends are evaluated here rather than inside brent_solve so that a NaN
     // objective is caught before the search: Brent would otherwise bisect it
     // down to the lower end and report 0.01 as if it were a volatility.

@@ -1,6 +1,7 @@
 #include "analytics/option_type.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -15,6 +16,14 @@ std::optional<OptionType> match(std::string_view lower) {
     return std::nullopt;
 }
 
+// Up to four bytes and their count in one integer, first byte lowest.
+constexpr std::uint64_t packed(std::string_view s) {
+    std::uint64_t w = static_cast<std::uint64_t>(s.size()) << 32;
+    for (std::size_t i = 0; i < s.size(); ++i)
+        w |= static_cast<std::uint64_t>(static_cast<unsigned char>(s[i])) << (8 * i);
+    return w;
+}
+
 Error unknown(std::string_view lower) {
     std::string msg = "Unknown option type: '";
     msg.append(lower);
@@ -25,12 +34,12 @@ Error unknown(std::string_view lower) {
 }  // namespace
 
 Result<OptionType> parse_option_type(std::string_view text) {
-    // Every accepted text is short ASCII once lower-cased; such input is
-    // lower-cased on the stack. Anything else goes through the full mapping,
-    // which the message needs anyway.
+    // Every accepted text is short ASCII once lower-cased. Such input is
+    // lower-cased into one register word and matched whole: bytes stored one
+    // by one and read back as a word would stall the load on every call.
     constexpr std::size_t kLongest = 4;
     if (text.size() <= kLongest) {
-        char buf[kLongest];
+        std::uint64_t word = static_cast<std::uint64_t>(text.size()) << 32;
         bool ascii = true;
         for (std::size_t i = 0; i < text.size(); ++i) {
             const unsigned char b = static_cast<unsigned char>(text[i]);
@@ -38,12 +47,23 @@ Result<OptionType> parse_option_type(std::string_view text) {
                 ascii = false;
                 break;
             }
-            buf[i] = static_cast<char>(b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b);
+            const unsigned char lower = b >= 'A' && b <= 'Z' ? b + ('a' - 'A') : b;
+            word |= static_cast<std::uint64_t>(lower) << (8 * i);
         }
         if (ascii) {
-            const std::string_view lower(buf, text.size());
-            if (const auto type = match(lower)) return *type;
-            return unknown(lower);
+            switch (word) {
+                case packed("c"):
+                case packed("call"):
+                    return OptionType::Call;
+                case packed("p"):
+                case packed("put"):
+                    return OptionType::Put;
+                default: {
+                    char buf[kLongest];
+                    for (std::size_t i = 0; i < text.size(); ++i) buf[i] = static_cast<char>(word >> (8 * i));
+                    return unknown(std::string_view(buf, text.size()));
+                }
+            }
         }
     }
     const std::string lower = to_lower_full(text);

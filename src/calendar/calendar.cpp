@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "calendar/bucket.hpp"
@@ -107,23 +108,68 @@ const Calendar::Year& Calendar::year_entry(std::int64_t year) {
         // arithmetic, so the next 1 January always exists.
         const cctz::civil_day jan1(year, 1, 1);
         const int weekday = weekday_index(jan1);
-        const double weight = span_weight(cctz::civil_day(year + 1, 1, 1) - jan1, weekday);
-        it = years_.insert(it, Year{year, weight, jan1, weekday});
+        const std::int64_t days = cctz::civil_day(year + 1, 1, 1) - jan1;
+        const double weight = span_weight(days, weekday);
+        const std::int64_t first_day = jan1 - cctz::civil_day(1970, 1, 1);
+        it = years_.insert(it, Year{year, weight, jan1, weekday, first_day, first_day + days});
     }
     last_year_ = static_cast<std::size_t>(it - years_.begin());
     return *it;
 }
 
+const Calendar::Year& Calendar::year_of_day(std::int64_t day) {
+    if (last_year_ < years_.size()) {
+        const Year& y = years_[last_year_];
+        if (y.first_day <= day && day < y.end_day) return y;
+    }
+    return year_entry((cctz::civil_day(1970, 1, 1) + day).year());
+}
+
+// The offset in force at the instant `utc` (seconds since the epoch), from the
+// span of the last lookup when that covers it: the instants of one pricing
+// session seldom cross a change of offset, and a lookup costs more than the
+// rest of bus_time.
+std::int64_t Calendar::utc_offset(std::int64_t utc) {
+    if (offset_span_.begin <= utc && utc < offset_span_.end) return offset_span_.offset;
+    const cctz::time_point<cctz::seconds> tp{cctz::seconds(utc)};
+    const auto found = zone_.lookup(tp);
+    // The local wall clock is the UTC one moved by the offset.
+    const std::int64_t offset = found.cs - (cctz::civil_second(1970, 1, 1, 0, 0, 0) + utc);
+    // The changes around `utc`: the last one at or before it and the first
+    // one after it bound the span. Past the zone's table of changes the
+    // library does not promise those, so such instants are not cached; nor
+    // is a span whose ends disagree with the offset.
+    offset_span_ = OffsetSpan{0, 0, 0};
+    cctz::time_zone::civil_transition before, after;
+    if (utc == std::numeric_limits<std::int64_t>::max() || !zone_.prev_transition(tp + cctz::seconds(1), &before) ||
+        !zone_.next_transition(tp, &after))
+        return offset;
+    const auto offset_at = [&](std::int64_t s) {
+        return zone_.lookup(cctz::time_point<cctz::seconds>{cctz::seconds(s)}).cs -
+               (cctz::civil_second(1970, 1, 1, 0, 0, 0) + s);
+    };
+    const std::int64_t begin = zone_.lookup(before.to).trans.time_since_epoch().count();
+    const std::int64_t end = zone_.lookup(after.to).trans.time_since_epoch().count();
+    if (begin <= utc && utc < end && offset_at(begin) == offset && offset_at(end - 1) == offset)
+        offset_span_ = OffsetSpan{begin, end, offset};
+    return offset;
+}
+
 double Calendar::bus_time(const Instant& t) {
     // Sub-second parts, leap nanoseconds included, do not move the wall clock.
-    const cctz::civil_second local = zone_.lookup(cctz::time_point<cctz::seconds>(cctz::seconds(t.seconds))).cs;
-    const Year& year = year_entry(local.year());
-    const std::int64_t n = cctz::civil_day(local) - year.jan1;
+    // The local wall clock is read as whole days and the second of the day.
+    std::int64_t local;
+    if (__builtin_add_overflow(t.seconds, utc_offset(t.seconds), &local))  // only at the ends of the int64 range
+        local = t.seconds < 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+    const std::int64_t day = local / 86400 - (local % 86400 < 0);
+    const std::int64_t second_of_day = local - day * 86400;
+    const Year& year = year_of_day(day);
+    const std::int64_t n = day - year.first_day;
     double p = span_weight(n, year.jan1_weekday);
     if (const auto& curve = day_curves_[(year.jan1_weekday + n) % 7]) {
-        const double s = static_cast<double>(local.hour() * 3600 + local.minute() * 60 + local.second());
-        const auto k = std::min(static_cast<std::size_t>(std::floor(s / 900.0)), std::size_t{95});
-        const double f = std::fmod(s, 900.0) / 900.0;
+        // floor(s / 900) and fmod(s, 900) of a whole number of seconds, exactly.
+        const auto k = std::min(static_cast<std::size_t>(second_of_day / 900), std::size_t{95});
+        const double f = static_cast<double>(second_of_day % 900) / 900.0;
         p = p + (((*curve)[k + 1] - (*curve)[k]) * f + (*curve)[k]);
     }
     return static_cast<double>(year.year) + p / year.weight;

@@ -41,6 +41,14 @@ private:
         double weight;
         cctz::civil_day jan1;
         int jan1_weekday;
+        std::int64_t first_day;  // 1 January, in days since 1970-01-01
+        std::int64_t end_day;    // the next 1 January
+    };
+    // The zone's UTC offset over the instants [begin, end), in seconds.
+    struct OffsetSpan {
+        std::int64_t begin;
+        std::int64_t end;
+        std::int64_t offset;
     };
 
     static Result<Calendar> from_record(const CalendarJson& doc);
@@ -48,6 +56,8 @@ private:
     double bus_time(const Instant& t);
     double span_weight(std::int64_t days, int first_weekday) const;
     const Year& year_entry(std::int64_t year);
+    const Year& year_of_day(std::int64_t day);
+    std::int64_t utc_offset(std::int64_t utc);
 
     std::array<std::optional<std::array<double, 97>>, 7> day_curves_{};
     std::array<double, 7> day_weights_{};
@@ -57,6 +67,8 @@ private:
     // Sorted by year; a handful of entries in practice, the last hit tried first.
     std::vector<Year> years_;
     std::size_t last_year_ = 0;
+    // The span of the last offset looked up; empty at first.
+    OffsetSpan offset_span_{0, 0, 0};
 };
 
 }  // namespace tessel::calendar

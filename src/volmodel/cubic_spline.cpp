@@ -1,5 +1,9 @@
 #include "volmodel/cubic_spline.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tessel::volmodel {
 namespace {
 
@@ -13,18 +17,40 @@ constexpr std::array<double, LAST> widths() {
 }
 constexpr std::array<double, LAST> WIDTH = widths();
 
-// Largest i in 0..LAST-1 with grid[i] <= z, for z inside the grid; a NaN z
-// compares false throughout and lands in interval 0.
+// Largest i in 0..LAST-1 with grid[i] <= z, for z inside the grid: the
+// count of inner nodes at or below z, without branches to mispredict. A NaN
+// z compares false throughout and lands in interval 0.
 inline std::size_t interval_of(double z) noexcept {
-    std::size_t lo = 0, hi = LAST;
-    while (hi - lo > 1) {
-        const std::size_t mid = (lo + hi) / 2;
-        if (PILLAR_GRID[mid] <= z)
-            lo = mid;
-        else
-            hi = mid;
+    std::size_t i = 0;
+    for (std::size_t j = 1; j < LAST; ++j) i += PILLAR_GRID[j] <= z;
+    return i;
+}
+
+// Two lanes of SSE2 (every x86-64) do per lane the very operations of the
+// scalar code, each correctly rounded. Even a NaN comes out with the same
+// bits: the divisions keep their operand order and the product has a
+// constant factor, so no lane has to choose between two NaN operands in a
+// way the scalar code might not.
+
+// z = ((x / root_t) / atm) * 100 in place.
+void standardise(std::span<double> xs, double root_t, double atm) noexcept {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128d r = _mm_set1_pd(root_t), a = _mm_set1_pd(atm), hundred = _mm_set1_pd(100.0);
+    for (; i + 2 <= xs.size(); i += 2) {
+        const __m128d x = _mm_loadu_pd(xs.data() + i);
+        _mm_storeu_pd(xs.data() + i, _mm_mul_pd(_mm_div_pd(_mm_div_pd(x, r), a), hundred));
     }
-    return lo;
+#endif
+    for (; i < xs.size(); ++i) xs[i] = ((xs[i] / root_t) / atm) * 100.0;
+}
+
+void square_roots(std::span<double> xs) noexcept {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 2 <= xs.size(); i += 2) _mm_storeu_pd(xs.data() + i, _mm_sqrt_pd(_mm_loadu_pd(xs.data() + i)));
+#endif
+    for (; i < xs.size(); ++i) xs[i] = std::sqrt(xs[i]);
 }
 
 }  // namespace
@@ -75,8 +101,14 @@ void CubicSplineDef::vol(const Values& p, double ttx, double spot, std::span<con
     }
 
     const double root_t = std::sqrt(ttx);
+    // In passes over all strikes, so that the calls of log overlap and the
+    // divisions and square roots go two at a time: the logarithms, the
+    // standardised moneyness, the spline, the square roots. Each strike is
+    // read before its slot is written.
+    for (std::size_t n = 0; n < strikes.size(); ++n) out[n] = std::log(strikes[n] / spot);
+    standardise(out, root_t, atm);
     for (std::size_t n = 0; n < strikes.size(); ++n) {
-        const double z = ((std::log(strikes[n] / spot) / root_t) / atm) * 100.0;
+        const double z = out[n];
         double v;
         if (z <= PILLAR_GRID[0]) {
             v = y[0] + (z - PILLAR_GRID[0]) * slope[0];
@@ -92,8 +124,9 @@ void CubicSplineDef::vol(const Values& p, double ttx, double spot, std::span<con
             v = y[i] * (t3_2 - t2_3 + 1.0) + y[i + 1] * (t2_3 - t3_2) + hd_lo[i] * (t3 - 2.0 * t * t + t) +
                 hd_hi[i] * (t3 - t * t);
         }
-        out[n] = std::sqrt(v);
+        out[n] = v;
     }
+    square_roots(out);
 }
 
 bool CubicSplineDef::arb_free(const Values& p) noexcept {

@@ -1,0 +1,212 @@
+// The C++ core alone: the calls that bench.py times through the module, on
+// the same inputs, so that the difference between the two is the cost of the
+// Python boundary (argument matching, conversions, result objects).
+// Keep the inputs in step with bench.py.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analytics/binary.hpp"
+#include "analytics/black76.hpp"
+#include "analytics/implied_vol.hpp"
+#include "calendar/calendar.hpp"
+#include "calendar/tenor.hpp"
+#include "core/instant.hpp"
+#include "volmodel/vol_model.hpp"
+
+namespace {
+
+namespace an = tessel::analytics;
+namespace vm = tessel::volmodel;
+namespace cal = tessel::calendar;
+
+// ---- analytics: F = K = 100, T = 1, vol = 0.2, "call", df = 1 ----
+
+template <class Fn>
+void analytic(benchmark::State& state, Fn fn) {
+    double fwd = 100.0, strike = 100.0, ttx = 1.0, vol = 0.2, df = 1.0;
+    std::string_view cp = "call";
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(fwd);
+        benchmark::DoNotOptimize(strike);
+        benchmark::DoNotOptimize(ttx);
+        benchmark::DoNotOptimize(vol);
+        benchmark::DoNotOptimize(df);
+        benchmark::DoNotOptimize(cp);
+        benchmark::DoNotOptimize(fn(fwd, strike, ttx, vol, cp, df));
+    }
+}
+
+using Texted = tessel::Result<double> (*)(double, double, double, double, std::string_view, double);
+using Plain = double (*)(double, double, double, double, double);
+
+template <Texted F>
+void texted(benchmark::State& state) {
+    analytic(state, [](double f, double k, double t, double v, std::string_view cp, double df) {
+        return F(f, k, t, v, cp, df).value();
+    });
+}
+template <Plain F>
+void plain(benchmark::State& state) {
+    analytic(state, [](double f, double k, double t, double v, std::string_view, double df) { return F(f, k, t, v, df); });
+}
+
+BENCHMARK(texted<&an::b76_fairvalue>)->Name("b76_fairvalue");
+BENCHMARK(texted<&an::b76_delta>)->Name("b76_delta");
+BENCHMARK(plain<&an::b76_vega>)->Name("b76_vega");
+BENCHMARK(plain<&an::b76_gamma>)->Name("b76_gamma");
+BENCHMARK(texted<&an::binary_fairvalue>)->Name("binary_fairvalue");
+BENCHMARK(texted<&an::binary_vega>)->Name("binary_vega");
+BENCHMARK(texted<&an::binary_delta>)->Name("binary_delta");
+BENCHMARK(texted<&an::binary_gamma>)->Name("binary_gamma");
+BENCHMARK(texted<&an::binary_speed>)->Name("binary_speed");
+BENCHMARK(texted<&an::binary_theta>)->Name("binary_theta");
+
+// At the money: the price of the case above. Deep out of the money: a call
+// struck at twice the forward, T = 0.25, vol = 0.5.
+void iv(benchmark::State& state, double ttx, double fwd, double strike, double vol) {
+    double price = an::b76_fairvalue(fwd, strike, ttx, vol, an::OptionType::Call, 1.0);
+    std::string_view cp = "call";
+    double df = 1.0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(price);
+        benchmark::DoNotOptimize(cp);
+        benchmark::DoNotOptimize(ttx);
+        benchmark::DoNotOptimize(df);
+        benchmark::DoNotOptimize(an::calibrate_black76_iv(ttx, fwd, strike, price, cp, df).value());
+    }
+}
+BENCHMARK_CAPTURE(iv, atm, 1.0, 100.0, 100.0, 0.2)->Name("calibrate_black76_iv/atm");
+BENCHMARK_CAPTURE(iv, otm, 0.25, 100.0, 200.0, 0.5)->Name("calibrate_black76_iv/otm");
+
+// ---- smile models: strikes 60..160 around spot 100 (95 alone for one strike) ----
+
+std::vector<double> strikes(std::size_t n) {
+    if (n == 1) return {95.0};
+    std::vector<double> ks(n);
+    for (std::size_t i = 0; i < n; ++i)
+        ks[i] = 60.0 + 100.0 * static_cast<double>(i) / static_cast<double>(n - 1);
+    return ks;
+}
+
+constexpr double kTtx = 0.25;
+constexpr double kSpot = 100.0;
+
+vm::GVVSpline gvv() {
+    return vm::GVVSpline::from_params(
+        {{"ref_vol", 20.0}, {"skew", -10.0}, {"smile", 5.0}, {"pwing", 10.0}, {"cwing", 5.0}}, {});
+}
+vm::VolGeo volgeo() {
+    return vm::VolGeo::from_params({{"ref_spot", 98.0}, {"ref_vol", 55.0}, {"corr", -0.3}, {"vvol", 90.0}}, {});
+}
+vm::CubicSpline cubic() {
+    return vm::CubicSpline::from_params({{"ref_spot", 95.0},
+                                         {"ref_vol", 20.0},
+                                         {"p05", 1.0},
+                                         {"p10", 1.0},
+                                         {"p15", 1.0},
+                                         {"p20", 1.0},
+                                         {"p25", 1.0},
+                                         {"c05", -0.5},
+                                         {"c10", -0.5},
+                                         {"c15", 0.0},
+                                         {"c20", 0.5},
+                                         {"c25", 1.0}},
+                                        {});
+}
+
+template <class M>
+void get_vol(benchmark::State& state, M model) {
+    const std::vector<double> ks = strikes(static_cast<std::size_t>(state.range(0)));
+    double ttx = kTtx, spot = kSpot;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ttx);
+        benchmark::DoNotOptimize(spot);
+        std::vector<double> v = model.get_vol(ttx, spot, ks);
+        benchmark::DoNotOptimize(v.data());
+    }
+}
+
+template <class M>
+void get_jacobian(benchmark::State& state, M model) {
+    const std::vector<double> ks = strikes(static_cast<std::size_t>(state.range(0)));
+    const std::vector<std::string> names = model.get_fitting_params();
+    double ttx = kTtx, spot = kSpot;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ttx);
+        benchmark::DoNotOptimize(spot);
+        vm::Jacobian j = model.get_jacobian(ttx, spot, ks, names);
+        benchmark::DoNotOptimize(j.data());
+    }
+}
+
+#define MODEL_BENCH(Cls, make)                                                                   \
+    BENCHMARK_CAPTURE(get_vol, Cls, make())->Name(#Cls ".get_vol")->RangeMultiplier(10)->Range(1, 10000); \
+    BENCHMARK_CAPTURE(get_jacobian, Cls, make())->Name(#Cls ".get_jacobian")->RangeMultiplier(10)->Range(1, 10000);
+
+MODEL_BENCH(GVVSpline, gvv)
+MODEL_BENCH(VolGeo, volgeo)
+MODEL_BENCH(CubicSpline, cubic)
+
+// ---- calendar: 2025-03-14 15:30 UTC to 2025-03-28 08:00 UTC ----
+
+constexpr tessel::Instant kFrom{1741966200, 0};
+constexpr tessel::Instant kTo{1743148800, 0};
+
+void calendar_create(benchmark::State& state) {
+    std::string_view name = "BTCUSDT";
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(name);
+        auto c = cal::Calendar::create(name);
+        benchmark::DoNotOptimize(c.ok());
+    }
+}
+BENCHMARK(calendar_create)->Name("Calendar(BTCUSDT)");
+
+void get_bus_ttx(benchmark::State& state) {
+    cal::Calendar c = cal::Calendar::create("BTCUSDT").value();
+    tessel::Instant from = kFrom, to = kTo;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(from);
+        benchmark::DoNotOptimize(to);
+        benchmark::DoNotOptimize(c.get_bus_ttx(from, to));
+    }
+}
+BENCHMARK(get_bus_ttx)->Name("Calendar.get_bus_ttx");
+
+void get_cal_ttx(benchmark::State& state) {
+    tessel::Instant from = kFrom, to = kTo;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(from);
+        benchmark::DoNotOptimize(to);
+        benchmark::DoNotOptimize(cal::Calendar::get_cal_ttx(from, to));
+    }
+}
+BENCHMARK(get_cal_ttx)->Name("Calendar.get_cal_ttx");
+
+void tenor_to_ttx(benchmark::State& state) {
+    std::string_view tenor = "3m";
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(tenor);
+        benchmark::DoNotOptimize(cal::tenor_to_ttx(tenor).value());
+    }
+}
+BENCHMARK(tenor_to_ttx)->Name("Calendar.tenor_to_ttx");
+
+// The boundary's own share of a datetime argument: timestamp() in Python,
+// this part in C++.
+void instant_from_timestamp(benchmark::State& state) {
+    double stamp = 1741966200.0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(stamp);
+        benchmark::DoNotOptimize(tessel::instant_from_timestamp(stamp));
+    }
+}
+BENCHMARK(instant_from_timestamp)->Name("instant_from_timestamp");
+
+}  // namespace
+
+BENCHMARK_MAIN();
