@@ -260,7 +260,9 @@ private:
         }
     }
 
-    bool read_weights(dom::element e, std::vector<std::pair<std::string, double>>& out) {
+    // A JSON object read into (key, value) pairs in document order.
+    template <class Value, class ReadValue>
+    bool read_map(dom::element e, std::vector<std::pair<std::string, Value>>& out, ReadValue&& read_value) {
         dom::object obj;
         if (e.get_object().get(obj) != simdjson::SUCCESS) {
             error_ = type_error(e, "a map");
@@ -268,28 +270,24 @@ private:
         }
         out.reserve(obj.size());
         for (const dom::key_value_pair m : obj) {
-            double v = 0.0;
-            if (!number(m.value, v)) {
-                error_ = type_error(m.value, "f64");
-                return false;
-            }
-            out.emplace_back(m.key, v);
+            out.emplace_back(std::string(m.key), Value{});
+            if (!read_value(m.value, out.back().second)) return false;
         }
         return true;
     }
 
-    bool read_profiles(dom::element e, std::vector<std::pair<std::string, std::vector<std::pair<std::string, double>>>>& out) {
-        dom::object obj;
-        if (e.get_object().get(obj) != simdjson::SUCCESS) {
-            error_ = type_error(e, "a map");
+    bool read_weights(dom::element e, std::vector<std::pair<std::string, double>>& out) {
+        return read_map(e, out, [&](dom::element value, double& weight) {
+            if (number(value, weight)) return true;
+            error_ = type_error(value, "f64");
             return false;
-        }
-        out.reserve(obj.size());
-        for (const dom::key_value_pair m : obj) {
-            out.emplace_back(std::string(m.key), std::vector<std::pair<std::string, double>>());
-            if (!read_weights(m.value, out.back().second)) return false;
-        }
-        return true;
+        });
+    }
+
+    bool read_profiles(dom::element e, std::vector<std::pair<std::string, std::vector<std::pair<std::string, double>>>>& out) {
+        return read_map(e, out, [&](dom::element value, std::vector<std::pair<std::string, double>>& weights) {
+            return read_weights(value, weights);
+        });
     }
 
     std::string_view text_;
