@@ -161,8 +161,10 @@ double Calendar::bus_time(const Instant& t) {
     std::int64_t local;
     if (__builtin_add_overflow(t.seconds, utc_offset(t.seconds), &local))  // only at the ends of the int64 range
         local = t.seconds < 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
-    const std::int64_t day = local / 86400 - (local % 86400 < 0);
-    const std::int64_t second_of_day = local - day * 86400;
+    // From the remainder, not local - day * 86400, which overflows at the ends.
+    const std::int64_t rem = local % 86400;
+    const std::int64_t day = local / 86400 - (rem < 0);
+    const std::int64_t second_of_day = rem < 0 ? rem + 86400 : rem;
     const Year& year = year_of_day(day);
     const std::int64_t n = day - year.first_day;
     double p = span_weight(n, year.jan1_weekday);
