@@ -18,8 +18,13 @@ step() { echo "== packaging: $*"; }
 fail() { echo "packaging: FAILED: $*" >&2; exit 1; }
 
 # --- the wheel ------------------------------------------------------------------
-step "pip wheel (build directory $WORK/build)"
-"$PY" -m pip wheel "$ROOT" --no-deps -q -w "$WORK/dist" \
+# Built by the newest interpreter found, so its headers (the newest) serve the
+# oldest runtime below: a limited-API macro that changed meaning across
+# releases shows up as a broken 3.10.
+BUILD_PY=$(ls -d "$HOME"/.pyenv/versions/3.1[0-9].*/bin/python3 2>/dev/null | sort -V | tail -n 1 || true)
+BUILD_PY=${BUILD_PY:-$PY}
+step "pip wheel with $("$BUILD_PY" --version) (build directory $WORK/build)"
+"$BUILD_PY" -m pip wheel "$ROOT" --no-deps -q -w "$WORK/dist" \
     --config-settings=build-dir="$WORK/build" >"$WORK/wheel.log" 2>&1 \
     || { tail -n 40 "$WORK/wheel.log"; fail "pip wheel"; }
 shopt -s nullglob

@@ -19,4 +19,10 @@ cal = tessel.Calendar("BTCUSDT")
 t0 = datetime(2025, 1, 6, 5, tzinfo=timezone.utc)
 assert abs(cal.get_bus_ttx(t0, datetime(2025, 1, 13, 5, tzinfo=timezone.utc)) - 5.7 / 297.4) < 1e-12
 assert tessel.Calendar.tenor_to_ttx("1y") == 1.0
+# Calls that return None must hand out a reference of their own: before 3.12
+# None is mortal, and a module that forgets the increment kills the process.
+nones = sys.getrefcount(None)
+for _ in range(200_000):
+    model.set_param("vpr", 1.0)
+assert abs(sys.getrefcount(None) - nones) < 1000, (nones, sys.getrefcount(None))
 print(f"ok: {sys.version.split()[0]} {tessel.__file__}")
