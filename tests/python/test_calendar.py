@@ -184,3 +184,20 @@ def test_tenor_errors(tenor, message):
 @given(st.from_regex(r"\A[+-]?([0-9]{1,20}(\.[0-9]{0,20})?|\.[0-9]{1,20})([eE][+-]?[0-9]{1,3})?\Z"))
 def test_tenor_numbers_read_like_python_float(number):
     assert Calendar.tenor_to_ttx(number + "y") == float(number)
+
+
+def test_environment_is_not_consulted():
+    # Zones come from the compiled-in database and the JSON kernel is chosen
+    # by the module: variables that steer the libraries change nothing.
+    import subprocess
+    import sys
+
+    code = ("import tessel, datetime as d; u = d.timezone.utc; "
+            "print(repr(tessel.Calendar('BTCUSDT').get_bus_ttx(d.datetime(2025, 1, 6, tzinfo=u), "
+            "d.datetime(2025, 3, 9, 7, tzinfo=u))))")
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path), "SIMDJSON_FORCE_IMPLEMENTATION": "none",
+           "TZDIR": "/nonexistent", "TZ": "Asia/Tokyo"}
+    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=60)
+    assert out.returncode == 0, out.stderr
+    expected = CAL.get_bus_ttx(datetime(2025, 1, 6, tzinfo=UTC), datetime(2025, 3, 9, 7, tzinfo=UTC))
+    assert float(out.stdout) == expected
