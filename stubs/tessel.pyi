@@ -194,7 +194,8 @@ class GVVSpline:
         """Re-centre the smile on ``spot`` (note: spot first, then ttx).
 
         ``ref_vol`` becomes 100 times the current volatility at strike ``spot``
-        and ``ref_spot`` becomes ``spot``; nothing else changes.
+        and ``ref_spot`` becomes ``spot``; nothing else changes. When that
+        volatility is not finite (such as at ``ttx`` = 0) the model is left as it is.
         """
 
     def bump_param(self, param: str, d_value: _Float) -> None:
@@ -289,7 +290,8 @@ class VolGeo:
         """Re-anchor the smile at ``spot`` (note: spot first, then ttx).
 
         ``ref_vol`` becomes 100 times the current volatility at strike ``spot``
-        and ``ref_spot`` becomes ``spot``; nothing else changes.
+        and ``ref_spot`` becomes ``spot``; nothing else changes. When that
+        volatility is not finite (such as at ``ttx`` = 0) the model is left as it is.
         """
 
     def bump_param(self, param: str, d_value: _Float) -> None:
@@ -388,7 +390,8 @@ class CubicSpline:
         """Re-anchor the smile at ``spot`` (note: spot first, then ttx).
 
         ``ref_vol`` becomes 100 times the current volatility at strike ``spot``
-        and ``ref_spot`` becomes ``spot``; the increments keep the shape.
+        and ``ref_spot`` becomes ``spot``; the increments keep the shape. When that
+        volatility is not finite (such as at ``ttx`` = 1) the model is left as it is.
         """
 
     def bump_param(self, param: str, d_value: _Float) -> None:
