@@ -21,6 +21,26 @@ def model_cls(request):
     return request.param
 
 
+class Flt:
+    """A number only through __float__."""
+
+    def __init__(self, v):
+        self.v = v
+
+    def __float__(self):
+        return self.v
+
+
+class Stamp:
+    """An instant only through timestamp()."""
+
+    def __init__(self, v):
+        self.v = v
+
+    def timestamp(self):
+        return self.v
+
+
 def panic_type():
     """The module's PanicException, which it does not export: provoke one."""
 

@@ -8,7 +8,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import tessel
-from conftest import EXPIRY, UTC
+from conftest import EXPIRY, UTC, Flt, Stamp
 
 GEO = tessel.VolGeo(EXPIRY)
 
@@ -20,13 +20,6 @@ class Index:
     def __index__(self):
         return self.v
 
-
-class Flt:
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        return self.v
 
 
 @pytest.mark.parametrize("value,expected", [
@@ -119,14 +112,6 @@ def test_parameter_map_accepts_subclass_and_ints():
 
 
 # ---- instants ----
-
-class Stamp:
-    def __init__(self, v):
-        self.v = v
-
-    def timestamp(self):
-        return self.v
-
 
 @pytest.mark.parametrize("dt", [
     datetime(2025, 1, 1, tzinfo=UTC), datetime(1970, 1, 1, tzinfo=UTC), datetime(1, 1, 1, tzinfo=UTC),

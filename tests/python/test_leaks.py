@@ -16,7 +16,7 @@ from datetime import datetime
 import pytest
 
 import tessel
-from conftest import EXPIRY, MODEL_CLASSES, UTC, panic_type
+from conftest import EXPIRY, MODEL_CLASSES, UTC, Flt, Stamp, panic_type
 
 WARMUP, ROUNDS = 300, 3000
 LATER = datetime(2026, 1, 1, tzinfo=UTC)
@@ -77,22 +77,6 @@ def snapshot():
 
 # ---- arguments whose reference counts are watched ----
 
-class Stamp:
-    def __init__(self, value):
-        self.value = value
-
-    def timestamp(self):
-        return self.value
-
-
-class Number:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        return self.value
-
-
 class Index:
     def __index__(self):
         return 7
@@ -119,7 +103,7 @@ STRIKES = [80.0, 100.0, 125.0, 1e-300, math.nan]
 NAMES = ["ref_vol", "vpr", "nope", "vvol"]
 CAL = tessel.Calendar("BTCUSDT")
 MODELS = {cls.__name__: cls(EXPIRY, ref_spot=100.0, skew=-1.0, corr=-0.2) for cls in MODEL_CLASSES}
-NUMBER, INDEX, RAISING, STAMP = Number(100.0), Index(), Raising(), Stamp(1735689600.25)
+NUMBER, INDEX, RAISING, STAMP = Flt(100.0), Index(), Raising(), Stamp(1735689600.25)
 LEAP = Stamp(1735689599.9999999995)  # rounds onto a leap second: warns
 HUGE = 10**400
 SURROGATE = "\ud800"
