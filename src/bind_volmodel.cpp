@@ -69,8 +69,11 @@ struct ResultConv<ModelRepr> {
 template <>
 struct ResultConv<ModelReduce> {
     static PyObject* convert(const ModelReduce& m) {
-        return reduction("_model_from_state", Ref(Py_BuildValue("(sNN)", m.cls, from_instant(m.expiry),
-                                                                from_named_doubles(m.params))));
+        // The expiry travels as the instant itself: a datetime would drop its
+        // nanoseconds and cannot hold years outside 1 to 9999.
+        return reduction("_model_from_state",
+                         Ref(Py_BuildValue("(sLkN)", m.cls, static_cast<long long>(m.expiry.seconds),
+                                           static_cast<unsigned long>(m.expiry.nanos), from_named_doubles(m.params))));
     }
 };
 
@@ -191,17 +194,21 @@ PyTypeObject* Bound<vm::Model<Def>>::type() {
 
 namespace {
 
-// Rebuilds a pickled model: the class by name, then with_params(expiry, params).
+// Rebuilds a pickled model: the class by name, the expiry from its seconds
+// and nanoseconds (checked as a timestamp's would be), then the parameters.
 using AnyModel = std::variant<vm::GVVSpline, vm::VolGeo, vm::CubicSpline>;
 
-Result<AnyModel> model_from_state(std::string_view cls, Instant expiry, NamedDoubles params) {
-    if (cls == vm::GVVSpline::name) return AnyModel(vm::GVVSpline::from_params(params, expiry));
-    if (cls == vm::VolGeo::name) return AnyModel(vm::VolGeo::from_params(params, expiry));
-    if (cls == vm::CubicSpline::name) return AnyModel(vm::CubicSpline::from_params(params, expiry));
+Result<AnyModel> model_from_state(std::string_view cls, std::int64_t seconds, std::int64_t nanos,
+                                  NamedDoubles params) {
+    const std::optional<Instant> expiry = instant_from_parts(seconds, nanos);
+    if (!expiry) return Error{"Invalid timestamp"};
+    if (cls == vm::GVVSpline::name) return AnyModel(vm::GVVSpline::from_params(params, *expiry));
+    if (cls == vm::VolGeo::name) return AnyModel(vm::VolGeo::from_params(params, *expiry));
+    if (cls == vm::CubicSpline::name) return AnyModel(vm::CubicSpline::from_params(params, *expiry));
     return Error{"Unknown model class: " + std::string(cls)};
 }
 
-constexpr auto model_from_state_sig = function_sig("_model_from_state", {"cls", "expiry", "params"});
+constexpr auto model_from_state_sig = function_sig("_model_from_state", {"cls", "seconds", "nanos", "params"});
 
 }  // namespace
 
@@ -213,7 +220,7 @@ struct ResultConv<AnyModel> {
 };
 
 const PyMethodDef model_restore_function =
-    method<model_from_state_sig, &model_from_state>("_model_from_state(cls, expiry, params)\n--\n\n");
+    method<model_from_state_sig, &model_from_state>("_model_from_state(cls, seconds, nanos, params)\n--\n\n");
 
 const ClassEntry model_classes[3] = {
     {"GVVSpline", &Bound<vm::GVVSpline>::type},

@@ -115,7 +115,9 @@ PyTypeObject* make_type(const TypeParts& parts) noexcept {
         {0, nullptr},
     };
     // Not a base type: no Py_TPFLAGS_BASETYPE; no __dict__ or weakref slot.
-    PyType_Spec spec{parts.qualified_name, parts.basicsize, 0, Py_TPFLAGS_DEFAULT, slots};
+    // Immutable, so no one can replace __new__ (or assign __class__) and make
+    // an instance whose value no constructor built.
+    PyType_Spec spec{parts.qualified_name, parts.basicsize, 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
     return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
 }
 

@@ -126,6 +126,11 @@ struct ArgConv<double> {
     static bool convert(PyObject* o, double& v) { return to_double(o, v); }
 };
 template <>
+struct ArgConv<std::int64_t> {
+    static constexpr bool decorate = true;
+    static bool convert(PyObject* o, std::int64_t& v) { return to_int64(o, v); }
+};
+template <>
 struct ArgConv<std::string_view> {
     static constexpr bool decorate = true;
     static bool convert(PyObject* o, std::string_view& v) { return to_text(o, v); }

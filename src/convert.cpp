@@ -1,5 +1,7 @@
 #include "convert.hpp"
 
+#include <algorithm>
+
 #include "errors.hpp"
 
 namespace tessel::py {
@@ -13,6 +15,8 @@ void raise_not_instance(PyObject* obj, const char* target) noexcept {
 }
 
 PyObject* interned(const char* text) noexcept { return PyUnicode_InternFromString(text); }
+
+constexpr std::size_t kMaxHintedRoom = 4096;
 
 // Appends the elements of a list or tuple by index, re-reading the length on
 // every step exactly as their iterators do, so a __float__ that resizes the
@@ -47,11 +51,13 @@ bool to_vector(PyObject* obj, std::vector<T>& out, Convert&& convert) {
         raise_not_instance(obj, "Sequence");
         return false;
     }
-    const Py_ssize_t size = PyObject_Size(obj);  // only a hint for the room
+    // The length is only a hint: a user __len__ may claim any size, so the
+    // room it buys is capped and the elements actually yielded grow the rest.
+    const Py_ssize_t size = PyObject_Size(obj);
     if (size < 0)
         PyErr_Clear();
     else
-        out.reserve(static_cast<std::size_t>(size));
+        out.reserve(std::min(static_cast<std::size_t>(size), kMaxHintedRoom));
     return for_each_element(obj, [&](PyObject* item) {
         T value;
         if (!convert(item, value)) return false;

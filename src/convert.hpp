@@ -2,6 +2,7 @@
 // Conversions between Python objects and the values of the plain C++ layers.
 // Argument conversions return false with a Python exception set; result
 // conversions return a new reference or nullptr with an exception set.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,6 +19,11 @@ using NamedDoubles = std::vector<std::pair<std::string, double>>;
 inline bool to_double(PyObject* obj, double& out) noexcept {
     out = PyFloat_AsDouble(obj);
     return !(out == -1.0 && PyErr_Occurred());
+}
+inline bool to_int64(PyObject* obj, std::int64_t& out) noexcept {
+    const long long v = PyLong_AsLongLong(obj);
+    out = v;
+    return !(v == -1 && PyErr_Occurred());
 }
 // The view borrows the str's UTF-8 buffer: valid while the str lives.
 bool to_text(PyObject* obj, std::string_view& out) noexcept;

@@ -219,8 +219,9 @@ class GVVSpline:
 
     def __reduce__(
         self,
-    ) -> tuple[Callable[[str, datetime, dict[str, float]], GVVSpline], tuple[str, datetime, dict[str, float]]]:
-        """Pickles as the class name, the expiry and the parameters."""
+    ) -> tuple[Callable[[str, int, int, dict[str, float]], GVVSpline], tuple[str, int, int, dict[str, float]]]:
+        """Pickles as the class name, the expiry (whole seconds since the epoch and
+        nanoseconds, so that every expiry survives exactly) and the parameters."""
 
 @final
 class VolGeo:
@@ -315,8 +316,9 @@ class VolGeo:
 
     def __reduce__(
         self,
-    ) -> tuple[Callable[[str, datetime, dict[str, float]], VolGeo], tuple[str, datetime, dict[str, float]]]:
-        """Pickles as the class name, the expiry and the parameters."""
+    ) -> tuple[Callable[[str, int, int, dict[str, float]], VolGeo], tuple[str, int, int, dict[str, float]]]:
+        """Pickles as the class name, the expiry (whole seconds since the epoch and
+        nanoseconds, so that every expiry survives exactly) and the parameters."""
 
 @final
 class CubicSpline:
@@ -415,8 +417,9 @@ class CubicSpline:
 
     def __reduce__(
         self,
-    ) -> tuple[Callable[[str, datetime, dict[str, float]], CubicSpline], tuple[str, datetime, dict[str, float]]]:
-        """Pickles as the class name, the expiry and the parameters."""
+    ) -> tuple[Callable[[str, int, int, dict[str, float]], CubicSpline], tuple[str, int, int, dict[str, float]]]:
+        """Pickles as the class name, the expiry (whole seconds since the epoch and
+        nanoseconds, so that every expiry survives exactly) and the parameters."""
 
 # ---------------------------------------------------------------------------
 # Black-76 on a forward

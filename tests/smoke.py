@@ -19,6 +19,13 @@ cal = tessel.Calendar("BTCUSDT")
 t0 = datetime(2025, 1, 6, 5, tzinfo=timezone.utc)
 assert abs(cal.get_bus_ttx(t0, datetime(2025, 1, 13, 5, tzinfo=timezone.utc)) - 5.7 / 297.4) < 1e-12
 assert tessel.Calendar.tenor_to_ttx("1y") == 1.0
+# The classes are immutable on every release, so no instance skips its constructor.
+for cls in (tessel.Calendar, tessel.VolGeo):
+    try:
+        cls.__new__ = staticmethod(lambda c, *a, **k: object.__new__(c))
+    except TypeError:
+        continue
+    raise AssertionError(f"{cls.__name__} accepted a new __new__")
 # Calls that return None must hand out a reference of their own: before 3.12
 # None is mortal, and a module that forgets the increment kills the process.
 nones = sys.getrefcount(None)

@@ -35,17 +35,28 @@ std::int64_t floor_div(std::int64_t a, std::int64_t b) {
 
 }  // namespace
 
-std::optional<Instant> instant_from_timestamp(double a) {
-    const std::int64_t s = saturating_floor(a);
-    // a - s is exact for finite a (and inf - max stays inf, which clamps out).
-    const std::uint32_t n = clamped_nanos(a - static_cast<double>(s));
-    const std::int64_t days = floor_div(s, kSecondsPerDay);
+std::optional<Instant> instant_from_parts(std::int64_t seconds, std::int64_t nanos) {
+    const std::int64_t days = floor_div(seconds, kSecondsPerDay);
     // Range first: days * 86400 overflows for the saturated extremes.
     if (days < kFirstDay || days > kLastDay) return std::nullopt;
-    const std::int64_t second_of_day = s - days * kSecondsPerDay;
-    if (n > 2 * kNanosPerSecond - 1) return std::nullopt;
-    if (n >= kNanosPerSecond && second_of_day % 60 != 59) return std::nullopt;
-    return Instant{s, n};
+    if (nanos < 0 || nanos > 2 * std::int64_t{kNanosPerSecond} - 1) return std::nullopt;
+    const std::int64_t second_of_day = seconds - days * kSecondsPerDay;
+    if (nanos >= kNanosPerSecond && second_of_day % 60 != 59) return std::nullopt;
+    return Instant{seconds, static_cast<std::uint32_t>(nanos)};
+}
+
+std::optional<Instant> instant_from_timestamp(double a) {
+    std::int64_t s = saturating_floor(a);
+    // a - s is exact for finite a (and inf - max stays inf, which clamps out).
+    std::uint32_t n = clamped_nanos(a - static_cast<double>(s));
+    // Before 1970 the fraction is what remains above the floored second; when
+    // it rounds to a whole second (-1e-10 is the epoch, not 23:59:59 plus a
+    // leap second) it carries. s + 1 cannot overflow, as s < 0.
+    if (a < 0 && n == kNanosPerSecond) {
+        s += 1;
+        n = 0;
+    }
+    return instant_from_parts(s, n);
 }
 
 UtcFields utc_fields(const Instant& t) {

@@ -21,6 +21,10 @@ struct Instant {
 // of range ("Invalid timestamp").
 std::optional<Instant> instant_from_timestamp(double seconds);
 
+// The instant of whole seconds and nanoseconds as an Instant holds them, or
+// nullopt for a pair no timestamp could have produced.
+std::optional<Instant> instant_from_parts(std::int64_t seconds, std::int64_t nanos);
+
 // UTC wall clock of an instant, with the sub-second part rounded to the
 // nearest microsecond (carrying into the next second when needed).
 struct UtcFields {

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -197,12 +198,14 @@ public:
         const std::size_t n = strikes.size();
         std::vector<double> base(n);
         Def::vol(values_, ttx, spot, strikes, base);
-        out.reserve(names.size());
+        // A repeated name would recompute the same column. Table names are
+        // tracked by position; any other name (each with a column of zeros)
+        // in a hash set, which allocates only once such a name occurs.
+        std::array<bool, N> seen_param{};
+        std::unordered_set<std::string_view> seen_other;
         for (const std::string& key : names) {
-            bool seen = false;  // a repeat would recompute the same vector
-            for (const JacobianColumn& c : out) seen = seen || c.name == key;
-            if (seen) continue;
             const auto i = index_of(key);
+            if (i ? std::exchange(seen_param[*i], true) : !seen_other.insert(key).second) continue;
             JacobianColumn col{key, i ? std::vector<double>(n) : base};
             if (i) {
                 Values bumped = values_;

@@ -64,18 +64,22 @@ std::optional<Instant> check(double a) {
         if (t) fail(a, "accepted a timestamp beyond the date range");
         return t;
     }
-    const auto s = static_cast<std::int64_t>(whole);
-    const long double exact_nanos = static_cast<long double>(a - whole) * 1e9L;  // a - whole is exact
+    const long double fraction_nanos = static_cast<long double>(a - whole) * 1e9L;  // a - whole is exact
+    // The fraction rounds up to a whole second only within half a nanosecond of it.
+    const bool full_second = fraction_nanos > 1e9L - 0.5L - 1e-6L;
+    const bool ambiguous = std::fabs(fraction_nanos - (1e9L - 0.5L)) <= 1e-6L;
+    // Before 1970 such a fraction carries into the seconds (where rounding is
+    // a tie within the tolerance, the instant decides which way it went).
+    const bool carries = a < 0 && (ambiguous ? t && t->seconds != static_cast<std::int64_t>(whole) : full_second);
+    const auto s = static_cast<std::int64_t>(whole) + (carries ? 1 : 0);
+    const long double exact_nanos = carries ? fraction_nanos - 1e9L : fraction_nanos;
     const std::int64_t day = floor_div(s, 86400);
     const bool in_range = day >= first_day && day <= last_day;
     const bool on_59 = s - floor_div(s, 60) * 60 == 59;
-    // The fraction rounds up to a whole second only within half a nanosecond of it.
-    const bool full_second = exact_nanos > 1e9L - 0.5L - 1e-6L;
-    const bool ambiguous = std::fabs(exact_nanos - (1e9L - 0.5L)) <= 1e-6L;
-    if (!ambiguous && t.has_value() != (in_range && (!full_second || on_59))) fail(a, "wrong acceptance");
+    if (!ambiguous && t.has_value() != (in_range && (carries || !full_second || on_59))) fail(a, "wrong acceptance");
     if (!t) return t;
 
-    if (t->seconds != s) fail(a, "seconds are not the floor");
+    if (t->seconds != s) fail(a, carries ? "a whole-second fraction did not carry" : "seconds are not the floor");
     if (t->nanos >= 2 * kNanos || (t->nanos >= kNanos && !on_59)) fail(a, "leap nanoseconds off the 59th second");
     if (std::fabs(static_cast<long double>(t->nanos) - exact_nanos) > 0.5L + 1e-6L) fail(a, "nanoseconds not nearest");
 

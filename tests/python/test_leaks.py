@@ -195,7 +195,7 @@ def cases():
     add("tenor_to_ttx", lambda: [tessel.Calendar.tenor_to_ttx(t) for t in ("3m", "1e400d", "nanw")])
     for bad in ("", "1Y", "y", "1 y", "1\u00e9"):
         add(f"tenor_to_ttx-{bad!r}", lambda bad=bad: tessel.Calendar.tenor_to_ttx(bad), ValueError)
-    add("restore-unknown-model", lambda: tessel._model_from_state("Nope", EXPIRY, {}), ValueError)
+    add("restore-unknown-model", lambda: tessel._model_from_state("Nope", 0, 0, {}), ValueError)
     return out
 
 
