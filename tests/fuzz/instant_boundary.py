@@ -3,9 +3,9 @@
 Whatever a `timestamp()` returns (a float, an int, a float subclass, NaN, a
 huge int), the module either raises the documented error or produces the
 instant that exact arithmetic predicts: seconds by floor, the fraction rounded
-to the nearest nanosecond, shown as a UTC datetime rounded to the microsecond,
-within one microsecond of what `datetime.fromtimestamp` makes of the same
-number. `Calendar.get_cal_ttx` is the truncated whole seconds between two such
+to the nearest nanosecond (carrying into the seconds before 1970), shown as a
+UTC datetime rounded to the microsecond, within one microsecond of what
+`datetime.fromtimestamp` makes of the same number. `Calendar.get_cal_ttx` is the truncated whole seconds between two such
 instants, and `get_bus_ttx` is antisymmetric.
 
 Run: python tests/fuzz/instant_boundary.py [libFuzzer flags] [corpus dirs]
@@ -50,6 +50,8 @@ def expected_instant(a):
     s = math.floor(a)
     scaled = Fraction((a - s) * 1e9)  # the same double product the module rounds
     n = math.floor(scaled + Fraction(1, 2))  # halves away from zero (scaled >= 0)
+    if a < 0 and n == 10**9:  # before 1970 a whole-second fraction carries
+        s, n = s + 1, 0
     if not FIRST_DAY <= s // 86400 <= LAST_DAY or n >= 2 * 10**9:
         return None
     if n >= 10**9 and s % 60 != 59:
