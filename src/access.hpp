@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/messages.hpp"
 #include "py.hpp"
 
 namespace tessel::py {
@@ -26,14 +27,14 @@ public:
         if (mode == Access::Exclusive) {
             std::int64_t expected = 0;
             if (!flag.compare_exchange_strong(expected, -1, std::memory_order_acquire)) {
-                PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+                PyErr_SetString(PyExc_RuntimeError, messages::ALREADY_BORROWED);
                 return false;
             }
         } else {
             std::int64_t n = flag.load(std::memory_order_relaxed);
             do {
                 if (n == -1) {
-                    PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+                    PyErr_SetString(PyExc_RuntimeError, messages::ALREADY_MUTABLY_BORROWED);
                     return false;
                 }
             } while (!flag.compare_exchange_weak(n, n + 1, std::memory_order_acquire));

@@ -1,16 +1,22 @@
 #pragma once
-// The generic calling convention. A binding declares, per callable, one
-// Signature and the operation (a plain C++ function); the templates below
-// derive the entry wrapper from the operation's parameter and result types:
-// match the arguments, check self and take its access flag (shared when the
-// operation takes the value by const reference, exclusive by reference),
-// convert the arguments, run the operation, release the flag, convert the
-// result, and turn any C++ exception into PanicException.
+// The generic calling convention. A binding declares each callable once, as
+// its Python signature and the plain C++ operation behind it:
+//     function<"b76_vega(fwd, strike, ttx, vol, df=1.0)", &analytics::b76_vega>()
+//     method<Calendar, "get_bus_ttx(from, to)", &Calendar::get_bus_ttx>()
+// and the templates below derive everything else from the declaration and
+// the operation's types: the text signature, argument matching, the calling
+// convention, whether self is taken shared (a const member function, or a
+// first parameter of type const V&) or exclusive (non-const), the conversion
+// of each argument by its type, the conversion of the result by its type,
+// and PanicException for any C++ exception.
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -19,60 +25,29 @@
 #include <vector>
 
 #include "access.hpp"
+#include "analytics/option_type.hpp"
 #include "convert.hpp"
 #include "core/result.hpp"
 #include "errors.hpp"
+#include "signature.hpp"
 
 namespace tessel::py {
 
-inline constexpr std::size_t kMaxParams = 8;
-
-struct SignatureView {
-    const char* owner;  // class name, nullptr for module functions
-    const char* name;   // "__new__" for constructors
-    const char* const* params;
-    std::size_t count;
-    std::size_t required;  // the leading parameters; the rest take `default_value`
-    bool collect_extra;    // unmatched keywords go to a dict (model constructors)
+// Which declared parameter each argument of the operation reads, in the
+// operation's order, which is also the order of conversion. The default is
+// the declared order.
+struct Order {
+    std::array<std::size_t, MAX_PARAMS> of{0, 1, 2, 3, 4, 5, 6, 7};
 };
-
-template <std::size_t N>
-struct Signature {
-    const char* owner;
-    const char* name;
-    std::array<const char*, N> params;
-    std::size_t required = N;
-    bool collect_extra = false;
-    double default_value = 1.0;  // of the optional parameters (only df has one)
-    // Operation argument i reads slot arg_slots[i]; slot N is the dict of extra
-    // keywords. Lets a dict convert before the expiry that precedes it.
-    std::array<std::size_t, kMaxParams> arg_slots = {0, 1, 2, 3, 4, 5, 6, 7};
-
-    constexpr SignatureView view() const noexcept {
-        return {owner, name, params.data(), N, required, collect_extra};
-    }
-};
-
-template <std::size_t N>
-consteval Signature<N> function_sig(const char* name, const char* const (&params)[N], std::size_t required = N) {
-    Signature<N> s{nullptr, name, {}, required};
-    std::copy(params, params + N, s.params.begin());
-    return s;
-}
-
-template <std::size_t N>
-consteval Signature<N> method_sig(const char* owner, const char* name, const char* const (&params)[N]) {
-    Signature<N> s{owner, name, {}, N};
-    std::copy(params, params + N, s.params.begin());
-    return s;
-}
 
 // Matching: fills slots[0..count) with borrowed references (nullptr where not
-// given) and, for collecting callables, `extra` with a new dict of unmatched
-// keywords (or leaves it empty). False with TypeError set on a mismatch.
-bool match_fastcall(const SignatureView& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                    PyObject** slots, Ref& extra);
-bool match_tuple(const SignatureView& sig, PyObject* args, PyObject* kwargs, PyObject** slots, Ref& extra);
+// given; a collecting parameter's slot gets a new dict of the unmatched
+// keywords, held by `extra`, or stays empty). False with TypeError set on a
+// mismatch. `owner` is the class name in messages, nullptr for functions.
+bool match_fastcall(const Signature& sig, const char* owner, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, PyObject** slots, Ref& extra);
+bool match_tuple(const Signature& sig, const char* owner, PyObject* args, PyObject* kwargs, PyObject** slots,
+                 Ref& extra);
 
 // Instance record of every class: header, access flag, value.
 template <class V>
@@ -82,7 +57,8 @@ struct Instance {
     V value;
 };
 
-// Specialised per bound class: `static PyTypeObject* type()`, built on first need.
+// Specialised per bound class: `static constexpr const char* name` and
+// `static PyTypeObject* type()`, built on first need.
 template <class V>
 struct Bound;
 
@@ -117,6 +93,11 @@ void dealloc(PyObject* self) noexcept {
 
 // ---- argument conversions by parameter type ----
 
+// An error that waits until every argument has converted: a text that names
+// no option type is only reported after the later arguments, whose own
+// conversion errors come first.
+using Deferred = std::optional<std::string>;
+
 template <class T>
 struct ArgConv;
 
@@ -134,6 +115,13 @@ template <>
 struct ArgConv<std::string_view> {
     static constexpr bool decorate = true;
     static bool convert(PyObject* o, std::string_view& v) { return to_text(o, v); }
+};
+template <>
+struct ArgConv<analytics::OptionType> {
+    static constexpr bool decorate = true;
+    static bool convert(PyObject* o, analytics::OptionType& v, Deferred& later) {
+        return to_option_type(o, v, later);
+    }
 };
 template <>
 struct ArgConv<std::vector<double>> {
@@ -154,6 +142,22 @@ template <>
 struct ArgConv<Instant> {
     static constexpr bool decorate = false;  // instants keep their own errors
     static bool convert(PyObject* o, Instant& v) { return to_instant(o, v); }
+};
+
+// What a converted argument is held in until the call: a span views a vector.
+template <class T>
+struct Stored {
+    using type = T;
+};
+template <class T>
+struct Stored<std::span<const T>> {
+    using type = std::vector<T>;
+};
+template <class Args>
+struct StoredArgs;
+template <class... A>
+struct StoredArgs<std::tuple<A...>> {
+    using type = std::tuple<typename Stored<std::remove_cvref_t<A>>::type...>;
 };
 
 // ---- result conversions by result type ----
@@ -216,115 +220,123 @@ struct ResultConv<V, std::enable_if_t<is_bound<V>::value>> {
     static PyObject* convert(V&& v) { return new_instance(std::move(v)); }
 };
 
-// ---- the operation's shape ----
-
-template <class F>
-struct OpTraits;
-template <class R, class... A>
-struct OpTraits<R (*)(A...)> {
-    using Ret = R;
-    using Params = std::tuple<A...>;
-};
-
-template <class P>
-struct SelfOf {
-    static constexpr bool is_self = false;
-};
-template <class V>
-struct SelfOf<const V&> {
-    static constexpr bool is_self = is_bound<V>::value;
-    static constexpr Access access = Access::Shared;
-    using Value = V;
-};
-template <class V>
-struct SelfOf<V&> {
-    static constexpr bool is_self = is_bound<V>::value;
-    static constexpr Access access = Access::Exclusive;
-    using Value = V;
-};
-
-template <class Tuple>
-struct Tail;
-template <class H, class... T>
-struct Tail<std::tuple<H, T...>> {
-    using type = std::tuple<T...>;
-};
-
-template <class Op>
-struct Shape {
-    using Params = typename OpTraits<Op>::Params;
-    static constexpr bool has_self = [] {
-        if constexpr (std::tuple_size_v<Params> == 0)
-            return false;
-        else
-            return SelfOf<std::tuple_element_t<0, Params>>::is_self;
-    }();
-    using Args = typename std::conditional_t<has_self, Tail<Params>, std::type_identity<Params>>::type;
-    using Values = decltype(std::apply([](auto&&... a) { return std::tuple<std::decay_t<decltype(a)>...>{}; },
-                                       std::declval<Args>()));
-};
-
-bool check_self(PyObject* self, PyTypeObject* type, const char* class_name) noexcept;
-
-template <const auto& Sig, std::size_t I, class Values>
-bool convert_arg(PyObject* const* slots, Values& values) {
-    using T = std::tuple_element_t<I, Values>;
-    PyObject* obj = slots[Sig.arg_slots[I]];
-    T& out = std::get<I>(values);
-    if (obj == nullptr) {
-        // Missing: an optional parameter takes its default, an absent extra-keyword dict is empty.
-        if constexpr (std::is_same_v<T, double>)
-            out = Sig.default_value;
-        return true;
-    }
-    if (ArgConv<T>::convert(obj, out)) return true;
-    if constexpr (ArgConv<T>::decorate) {
-        const std::size_t slot = Sig.arg_slots[I];
-        decorate_argument_error(slot < Sig.params.size() ? Sig.params[slot] : "params");
-    }
-    return false;
-}
-
-template <const auto& Sig, class Values, std::size_t... I>
-bool convert_args([[maybe_unused]] PyObject* const* slots, [[maybe_unused]] Values& values,
-                  std::index_sequence<I...>) {
-    return (convert_arg<Sig, I>(slots, values) && ...);
-}
-
 template <class R>
 PyObject* to_python(R&& r) {
     return ResultConv<std::decay_t<R>>::convert(std::forward<R>(r));
 }
 
-// Steps 3 to 7 of every call, after matching.
-template <const auto& Sig, auto Op>
+// ---- the operation's shape ----
+
+template <class... A>
+struct Params {
+    using Self = void;
+    using Args = std::tuple<A...>;
+};
+// A free function whose first parameter is a bound value takes it as self.
+template <class P0, class... A>
+struct Params<P0, A...> {
+    static constexpr bool self_first = is_bound<std::remove_cvref_t<P0>>::value && std::is_reference_v<P0>;
+    using Self = std::conditional_t<self_first, P0, void>;
+    using Args = std::conditional_t<self_first, std::tuple<A...>, std::tuple<P0, A...>>;
+};
+
+template <class F>
+struct OpTraits;
+template <class R, class... A>
+struct OpTraits<R (*)(A...)> : Params<A...> {
+    using Ret = R;
+};
+template <class R, class... A>
+struct OpTraits<R (*)(A...) noexcept> : OpTraits<R (*)(A...)> {};
+template <class R, class C, class... A>
+struct OpTraits<R (C::*)(A...) const> {
+    using Ret = R;
+    using Self = const C&;
+    using Args = std::tuple<A...>;
+};
+template <class R, class C, class... A>
+struct OpTraits<R (C::*)(A...) const noexcept> : OpTraits<R (C::*)(A...) const> {};
+template <class R, class C, class... A>
+struct OpTraits<R (C::*)(A...)> {
+    using Ret = R;
+    using Self = C&;
+    using Args = std::tuple<A...>;
+};
+template <class R, class C, class... A>
+struct OpTraits<R (C::*)(A...) noexcept> : OpTraits<R (C::*)(A...)> {};
+
+template <auto Op>
+struct Shape {
+    using Traits = OpTraits<decltype(Op)>;
+    using Ret = typename Traits::Ret;
+    using SelfRef = typename Traits::Self;
+    static constexpr bool has_self = !std::is_void_v<SelfRef>;
+    using Values = typename StoredArgs<typename Traits::Args>::type;
+    static constexpr std::size_t arity = std::tuple_size_v<Values>;
+};
+
+bool check_self(PyObject* self, PyTypeObject* type, const char* class_name) noexcept;
+
+template <const Signature& Sig, Order O, std::size_t I, class Values>
+bool convert_arg(PyObject* const* slots, Values& values, Deferred& later) {
+    using T = std::tuple_element_t<I, Values>;
+    constexpr std::size_t slot = O.of[I];
+    static_assert(slot < Sig.count, "the operation takes more arguments than the declaration names");
+    static_assert(!Sig.params[slot].optional || std::is_same_v<T, double>, "only a number can have a default");
+    PyObject* obj = slots[slot];
+    T& out = std::get<I>(values);
+    if (obj == nullptr) {
+        // Missing: an optional parameter takes its default, an absent keyword dict is empty.
+        if constexpr (Sig.params[slot].optional) out = Sig.params[slot].default_value;
+        return true;
+    }
+    bool ok;
+    if constexpr (requires { ArgConv<T>::convert(obj, out, later); })
+        ok = ArgConv<T>::convert(obj, out, later);
+    else
+        ok = ArgConv<T>::convert(obj, out);
+    if (!ok && ArgConv<T>::decorate) decorate_argument_error(Sig.param_name(slot));
+    return ok;
+}
+
+template <const Signature& Sig, Order O, class Values, std::size_t... I>
+bool convert_args([[maybe_unused]] PyObject* const* slots, [[maybe_unused]] Values& values,
+                  [[maybe_unused]] Deferred& later, std::index_sequence<I...>) {
+    return (convert_arg<Sig, O, I>(slots, values, later) && ...);
+}
+
+// Every step of a call after matching.
+template <const Signature& Sig, auto Op, Order O>
 PyObject* run(PyObject* self, PyObject* const* slots) {
-    using S = Shape<decltype(Op)>;
-    using Ret = typename OpTraits<decltype(Op)>::Ret;
+    using S = Shape<Op>;
+    using Ret = typename S::Ret;
     typename S::Values values;
     AccessGuard guard;
-    auto call = [&](auto&&... self_value) -> decltype(auto) {
-        return std::apply([&](auto&... a) -> Ret { return Op(self_value..., std::move(a)...); }, values);
-    };
-    auto finish = [&](auto&&... self_value) -> PyObject* {
-        if (!convert_args<Sig>(slots, values, std::make_index_sequence<std::tuple_size_v<typename S::Values>>{}))
+    auto finish = [&](auto&... self_value) -> PyObject* {
+        Deferred later;
+        if (!convert_args<Sig, O>(slots, values, later, std::make_index_sequence<S::arity>{})) return nullptr;
+        if (later) {
+            raise_value_error(*later);
             return nullptr;
+        }
+        auto call = [&](auto&... a) -> Ret { return std::invoke(Op, self_value..., std::move(a)...); };
         if constexpr (std::is_void_v<Ret>) {
-            call(self_value...);
+            std::apply(call, values);
             guard.release();
             return new_none();
         } else {
-            Ret r = call(self_value...);
+            Ret r = std::apply(call, values);
             guard.release();
             return to_python(std::move(r));
         }
     };
     if constexpr (S::has_self) {
-        using SelfT = SelfOf<std::tuple_element_t<0, typename S::Params>>;
-        using V = typename SelfT::Value;
+        using V = std::remove_cvref_t<typename S::SelfRef>;
+        constexpr Access access = std::is_const_v<std::remove_reference_t<typename S::SelfRef>> ? Access::Shared
+                                                                                               : Access::Exclusive;
         if (!check_self(self, Bound<V>::type(), Bound<V>::name)) return nullptr;
         auto* inst = reinterpret_cast<Instance<V>*>(self);
-        if (!guard.acquire(inst->flag, SelfT::access)) return nullptr;
+        if (!guard.acquire(inst->flag, access)) return nullptr;
         return finish(inst->value);
     } else {
         return finish();
@@ -333,47 +345,43 @@ PyObject* run(PyObject* self, PyObject* const* slots) {
 
 // ---- entry wrappers, one per calling convention ----
 
-template <const auto& Sig, auto Op>
+template <const Signature& Sig, const char* const& Owner, auto Op, Order O>
 PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     try {
-        constexpr std::size_t N = Sig.params.size();
-        PyObject* slots[N + 1] = {};
+        PyObject* slots[MAX_PARAMS] = {};
         Ref extra;
         if (kwnames == nullptr && static_cast<std::size_t>(nargs) >= Sig.required &&
-            static_cast<std::size_t>(nargs) <= N) {
+            static_cast<std::size_t>(nargs) <= Sig.positional) {
             std::copy(args, args + nargs, slots);
-        } else if (!match_fastcall(Sig.view(), args, nargs, kwnames, slots, extra)) {
+        } else if (!match_fastcall(Sig, Owner, args, nargs, kwnames, slots, extra)) {
             return nullptr;
         }
-        slots[N] = extra.get();
-        return run<Sig, Op>(self, slots);
+        return run<Sig, Op, O>(self, slots);
     } catch (...) {
         raise_panic_from_current();
         return nullptr;
     }
 }
 
-template <const auto& Sig, auto Op>
+template <const Signature& Sig, const char* const& Owner, auto Op, Order O>
 PyObject* construct(PyTypeObject*, PyObject* args, PyObject* kwargs) noexcept {
     try {
-        constexpr std::size_t N = Sig.params.size();
-        PyObject* slots[N + 1] = {};
+        PyObject* slots[MAX_PARAMS] = {};
         Ref extra;
-        if (!match_tuple(Sig.view(), args, kwargs, slots, extra)) return nullptr;
-        slots[N] = extra.get();
-        return run<Sig, Op>(nullptr, slots);
+        if (!match_tuple(Sig, Owner, args, kwargs, slots, extra)) return nullptr;
+        return run<Sig, Op, O>(nullptr, slots);
     } catch (...) {
         raise_panic_from_current();
         return nullptr;
     }
 }
 
-inline constexpr Signature<0> kNoParams{nullptr, nullptr, {}, 0};
+inline constexpr Signature NO_PARAMS = parse_signature("noargs()");
 
 template <auto Op>
 PyObject* noargs(PyObject* self, PyObject*) noexcept {
     try {
-        return run<kNoParams, Op>(self, nullptr);
+        return run<NO_PARAMS, Op, Order{}>(self, nullptr);
     } catch (...) {
         raise_panic_from_current();
         return nullptr;
@@ -385,25 +393,58 @@ PyObject* getter(PyObject* self, void*) noexcept {
     return noargs<Op>(self, nullptr);
 }
 
-// Method-table entries.
-template <const auto& Sig, auto Op>
-constexpr PyMethodDef method(const char* doc, int extra_flags = 0) {
-    return {Sig.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall<Sig, Op>)),
-            METH_FASTCALL | METH_KEYWORDS | extra_flags, doc};
-}
-
-template <auto Op>
-constexpr PyMethodDef method_noargs(const char* name, const char* doc) {
-    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&noargs<Op>)), METH_NOARGS, doc};
-}
-
 template <auto Op>
 PyObject* repr_slot(PyObject* self) noexcept {
     return noargs<Op>(self, nullptr);
 }
 
+// ---- method-table entries ----
+
+inline constexpr const char* NO_OWNER = nullptr;
+
+template <class T>
+constexpr PyCFunction as_cfunction(T* f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+// A module function.
+template <Decl D, auto Op, Order O = Order{}>
+constexpr PyMethodDef function() {
+    constexpr const Signature& sig = signature_of<D>;
+    static_assert(!Shape<Op>::has_self);
+    return {sig.name(), as_cfunction(&fastcall<sig, NO_OWNER, Op, O>), METH_FASTCALL | METH_KEYWORDS,
+            text_signature<D, false>.data()};
+}
+
+// A method of class V: static when the operation takes no self, and without
+// arguments when the declaration has none.
+template <class V, Decl D, auto Op, Order O = Order{}>
+constexpr PyMethodDef method() {
+    constexpr const Signature& sig = signature_of<D>;
+    constexpr bool self = Shape<Op>::has_self;
+    constexpr const char* doc = text_signature<D, self>.data();
+    if constexpr (self && sig.count == 0)
+        return {sig.name(), as_cfunction(&noargs<Op>), METH_NOARGS, doc};
+    else
+        return {sig.name(), as_cfunction(&fastcall<sig, Bound<V>::name, Op, O>),
+                METH_FASTCALL | METH_KEYWORDS | (self ? 0 : METH_STATIC), doc};
+}
+
+template <std::size_t N>
+struct QualifiedName {
+    std::array<char, N> text{};
+};
+// "builtins.<name>": the classes live there, as the interpreter's own do.
+template <class V>
+inline constexpr auto builtins_name = [] {
+    constexpr std::string_view prefix = "builtins.", name = Bound<V>::name;
+    std::array<char, prefix.size() + name.size() + 1> out{};
+    std::copy(name.begin(), name.end(), std::copy(prefix.begin(), prefix.end(), out.data()));
+    return out;
+}();
+
 struct TypeParts {
-    const char* qualified_name;  // "builtins.<Class>"
+    const char* qualified_name;
     int basicsize;
     const char* doc;
     newfunc tp_new;
@@ -415,5 +456,15 @@ struct TypeParts {
 
 // A class's type object from its parts; nullptr with an exception set.
 PyTypeObject* make_type(const TypeParts& parts) noexcept;
+
+// The type of class V, built from its constructor's declaration ("__new__(...)",
+// shown in the docstring under the class's name), its method table, getters
+// and repr.
+template <class V, Decl D, auto Op, Order O = Order{}>
+PyTypeObject* class_type(PyMethodDef* methods, PyGetSetDef* getset, reprfunc repr) noexcept {
+    constexpr const Signature& sig = signature_of<D>;
+    return make_type({builtins_name<V>.data(), sizeof(Instance<V>), text_signature<D, false, Bound<V>>.data(),
+                      &construct<sig, Bound<V>::name, Op, O>, &dealloc<V>, repr, methods, getset});
+}
 
 }  // namespace tessel::py

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/ascii.hpp"
+#include "core/messages.hpp"
 #include "errors.hpp"
 
 namespace tessel::py {
@@ -11,12 +13,12 @@ namespace {
 void raise_not_instance(PyObject* obj, const char* target) noexcept {
     Ref name(type_qualname(obj));
     if (!name) return;
-    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", name.get(), target);
+    PyErr_Format(PyExc_TypeError, messages::NOT_AN_INSTANCE, name.get(), target);
 }
 
 PyObject* interned(const char* text) noexcept { return PyUnicode_InternFromString(text); }
 
-constexpr std::size_t kMaxHintedRoom = 4096;
+constexpr std::size_t MAX_HINTED_ROOM = 4096;
 
 // Appends the elements of a list or tuple by index, re-reading the length on
 // every step exactly as their iterators do, so a __float__ that resizes the
@@ -44,7 +46,7 @@ bool for_each_element(PyObject* obj, Convert&& convert) {
 template <class T, class Convert>
 bool to_vector(PyObject* obj, std::vector<T>& out, Convert&& convert) {
     if (PyUnicode_Check(obj)) {
-        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        PyErr_SetString(PyExc_TypeError, messages::STR_IS_NOT_A_VECTOR);
         return false;
     }
     if (!PySequence_Check(obj)) {
@@ -57,7 +59,7 @@ bool to_vector(PyObject* obj, std::vector<T>& out, Convert&& convert) {
     if (size < 0)
         PyErr_Clear();
     else
-        out.reserve(std::min(static_cast<std::size_t>(size), kMaxHintedRoom));
+        out.reserve(std::min(static_cast<std::size_t>(size), MAX_HINTED_ROOM));
     return for_each_element(obj, [&](PyObject* item) {
         T value;
         if (!convert(item, value)) return false;
@@ -71,7 +73,7 @@ bool to_vector(PyObject* obj, std::vector<T>& out, Convert&& convert) {
 bool to_text(PyObject* obj, std::string_view& out) noexcept {
     if (!PyUnicode_Check(obj)) {
         if (obj == Py_None)
-            PyErr_SetString(PyExc_TypeError, "'None' is not an instance of 'str'");
+            PyErr_SetString(PyExc_TypeError, messages::NONE_IS_NOT_STR);
         else
             raise_not_instance(obj, "str");
         return false;
@@ -80,6 +82,29 @@ bool to_text(PyObject* obj, std::string_view& out) noexcept {
     const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
     if (data == nullptr) return false;
     out = std::string_view(data, static_cast<std::size_t>(size));
+    return true;
+}
+
+bool to_option_type(PyObject* obj, analytics::OptionType& out, std::optional<std::string>& unknown) {
+    std::string_view text;
+    if (!to_text(obj, text)) return false;
+    if (const auto type = analytics::parse_option_type(text)) {
+        out = *type;
+        return true;
+    }
+    // The message shows the text lower-cased as str.lower() does it, which
+    // for ASCII text is ASCII folding; anything else asks the interpreter
+    // (str's own method, whatever a subclass defines).
+    if (is_ascii(text)) {
+        unknown = messages::unknown_option_type(ascii_lower(text));
+        return true;
+    }
+    static PyObject* const str_lower = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "lower");
+    if (str_lower == nullptr) return false;
+    Ref lowered(PyObject_CallFunctionObjArgs(str_lower, obj, nullptr));
+    std::string_view lowered_text;
+    if (!lowered || !to_text(lowered.get(), lowered_text)) return false;
+    unknown = messages::unknown_option_type(lowered_text);
     return true;
 }
 
@@ -131,16 +156,16 @@ bool to_named_doubles(PyObject* obj, NamedDoubles& out) {
         Ref key(key_borrowed), value(value_borrowed);
         Py_INCREF(key_borrowed);
         Py_INCREF(value_borrowed);
-        if (++seen > size) throw Fault("dictionary keys changed during iteration");
+        if (++seen > size) throw Fault(messages::DICT_KEYS_CHANGED);
         std::string_view name;
         double number;
         if (!to_text(key.get(), name)) return false;
         std::string owned(name);  // the key's buffer dies with the key
         if (!to_double(value.get(), number)) return false;
-        if (PyDict_Size(obj) != size) throw Fault("dictionary changed size during iteration");
+        if (PyDict_Size(obj) != size) throw Fault(messages::DICT_CHANGED_SIZE);
         out.emplace_back(std::move(owned), number);
     }
-    if (PyDict_Size(obj) != size) throw Fault("dictionary changed size during iteration");
+    if (PyDict_Size(obj) != size) throw Fault(messages::DICT_CHANGED_SIZE);
     return true;
 }
 
@@ -170,7 +195,7 @@ const DatetimeApi* datetime_api() noexcept {
     if (!utc) return nullptr;
     const int is_tzinfo = PyObject_IsInstance(utc.get(), tzinfo.get());
     if (is_tzinfo <= 0) {
-        if (is_tzinfo == 0) PyErr_SetString(PyExc_TypeError, "datetime.timezone.utc is not a tzinfo");
+        if (is_tzinfo == 0) PyErr_SetString(PyExc_TypeError, messages::UTC_IS_NOT_A_TZINFO);
         return nullptr;
     }
     Ref kwargs(Py_BuildValue("{s:i}", "fold", 0));
@@ -241,8 +266,8 @@ bool utc_datetime_timestamp(PyObject* obj, double& seconds) noexcept {
     const auto* b = reinterpret_cast<const unsigned char*>(data);
     const long long days = days_from_civil(b[0] * 256 + b[1], b[2] & 0x7F, b[3]);
     const long long micros = (days * 86400 + b[4] * 3600 + b[5] * 60 + b[6]) * 1000000 + (b[7] << 16 | b[8] << 8 | b[9]);
-    constexpr long long kExact = 1LL << 53;
-    if (micros <= -kExact || micros >= kExact) return false;
+    constexpr long long EXACT = 1LL << 53;
+    if (micros <= -EXACT || micros >= EXACT) return false;
     seconds = static_cast<double>(micros) / 1e6;
     return true;
 }
@@ -261,7 +286,7 @@ bool to_instant(PyObject* obj, Instant& out) noexcept {
     }
     const auto instant = instant_from_timestamp(seconds);
     if (!instant) {
-        PyErr_SetString(PyExc_ValueError, "Invalid timestamp");
+        PyErr_SetString(PyExc_ValueError, messages::INVALID_TIMESTAMP);
         return false;
     }
     out = *instant;
@@ -312,7 +337,7 @@ PyObject* from_instant(const Instant& t) noexcept {
     Ref result(PyObject_Call(api->datetime_type, args.get(), api->fold_kwargs));
     if (!result) return nullptr;
     if (f.leap_second &&
-        PyErr_WarnEx(PyExc_UserWarning, "ignored leap-second, `datetime` does not support leap-seconds", 1) < 0)
+        PyErr_WarnEx(PyExc_UserWarning, messages::LEAP_SECOND_IGNORED, 1) < 0)
         return nullptr;
     return result.release();
 }

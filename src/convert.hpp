@@ -3,11 +3,13 @@
 // Argument conversions return false with a Python exception set; result
 // conversions return a new reference or nullptr with an exception set.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "analytics/option_type.hpp"
 #include "core/instant.hpp"
 #include "py.hpp"
 
@@ -27,6 +29,9 @@ inline bool to_int64(PyObject* obj, std::int64_t& out) noexcept {
 }
 // The view borrows the str's UTF-8 buffer: valid while the str lives.
 bool to_text(PyObject* obj, std::string_view& out) noexcept;
+// A str that names no option type converts, leaving the ValueError's message
+// in `unknown` to be raised once the other arguments have converted.
+bool to_option_type(PyObject* obj, analytics::OptionType& out, std::optional<std::string>& unknown);
 bool to_doubles(PyObject* obj, std::vector<double>& out);
 bool to_texts(PyObject* obj, std::vector<std::string>& out);
 bool to_named_doubles(PyObject* obj, NamedDoubles& out);

@@ -4,31 +4,27 @@
 #include <cstdlib>
 #include <exception>
 
+#include "core/messages.hpp"
+
 namespace tessel::py {
 namespace {
 
-constexpr const char kPanicDoc[] =
-    "Raised when the native code of tessel faults.\n\n"
-    "Like SystemExit it derives from BaseException rather than Exception: it is\n"
-    "meant to propagate to the top, not to be caught by ordinary handlers.";
-constexpr const char kGenericFault[] = "internal fault in tessel";
-
 [[noreturn]] void abort_uncaught() noexcept {
-    std::fputs("uncaught panic at ffi boundary\n", stderr);
+    std::fputs(messages::UNCAUGHT_PANIC, stderr);
     std::abort();
 }
 
 }  // namespace
 
 PyObject* panic_type() {
-    static PyObject* type = PyErr_NewExceptionWithDoc("tessel_runtime.PanicException", kPanicDoc,
+    static PyObject* type = PyErr_NewExceptionWithDoc("tessel_runtime.PanicException", messages::PANIC_DOC,
                                                       PyExc_BaseException, nullptr);
     return type;
 }
 
 void raise_panic_from_current() noexcept {
     try {
-        const char* message = kGenericFault;
+        const char* message = messages::GENERIC_FAULT;
         std::string text;
         try {
             throw;
@@ -70,7 +66,7 @@ void decorate_argument_error(const char* name) noexcept {
     Ref cause(value);
     Py_DECREF(type);
     Ref decorated(PyObject_CallFunction(PyExc_TypeError, "N",
-                                        PyUnicode_FromFormat("argument '%s': %S", name, cause.get())));
+                                        PyUnicode_FromFormat(messages::ARGUMENT_ERROR, name, cause.get())));
     if (!decorated) return;
     PyException_SetCause(decorated.get(), cause.release());  // steals
     PyErr_SetObject(PyExc_TypeError, decorated.get());

@@ -66,17 +66,4 @@ double binary_theta(double fwd, double strike, double ttx, double vol, OptionTyp
     return signed_for(cp, d.phi * (0.5 * df) * d.x / ttx);
 }
 
-#define TESSEL_BINARY_TEXT(name)                                                                           \
-    Result<double> name(double fwd, double strike, double ttx, double vol, std::string_view call_put,      \
-                        double df) {                                                                       \
-        return with_option_type(call_put, [&](OptionType cp) { return name(fwd, strike, ttx, vol, cp, df); }); \
-    }
-TESSEL_BINARY_TEXT(binary_fairvalue)
-TESSEL_BINARY_TEXT(binary_delta)
-TESSEL_BINARY_TEXT(binary_gamma)
-TESSEL_BINARY_TEXT(binary_speed)
-TESSEL_BINARY_TEXT(binary_vega)
-TESSEL_BINARY_TEXT(binary_theta)
-#undef TESSEL_BINARY_TEXT
-
 }  // namespace tessel::analytics

@@ -5,10 +5,7 @@
 // D N(x) (call) or D N(-x) (put), the put's being the call's negated.
 // A non-positive time or volatility gives the guard value: the discounted
 // payoff at expiry (0 at the money), or 0 for a sensitivity.
-#include <string_view>
-
 #include "analytics/option_type.hpp"
-#include "core/result.hpp"
 
 namespace tessel::analytics {
 
@@ -18,13 +15,5 @@ double binary_gamma(double fwd, double strike, double ttx, double vol, OptionTyp
 double binary_speed(double fwd, double strike, double ttx, double vol, OptionType cp, double df);  // d3V/dF3
 double binary_vega(double fwd, double strike, double ttx, double vol, OptionType cp, double df);   // dV/dvol
 double binary_theta(double fwd, double strike, double ttx, double vol, OptionType cp, double df);  // -dV/dT
-
-Result<double> binary_fairvalue(double fwd, double strike, double ttx, double vol, std::string_view call_put,
-                                double df);
-Result<double> binary_delta(double fwd, double strike, double ttx, double vol, std::string_view call_put, double df);
-Result<double> binary_gamma(double fwd, double strike, double ttx, double vol, std::string_view call_put, double df);
-Result<double> binary_speed(double fwd, double strike, double ttx, double vol, std::string_view call_put, double df);
-Result<double> binary_vega(double fwd, double strike, double ttx, double vol, std::string_view call_put, double df);
-Result<double> binary_theta(double fwd, double strike, double ttx, double vol, std::string_view call_put, double df);
 
 }  // namespace tessel::analytics

@@ -46,14 +46,4 @@ double b76_gamma(double fwd, double strike, double ttx, double vol, double df) {
     return norm_pdf(d1) * df / (fwd * fwd * vol * sqrt_t);
 }
 
-Result<double> b76_fairvalue(double fwd, double strike, double ttx, double vol, std::string_view call_put,
-                             double df) {
-    return with_option_type(call_put,
-                            [&](OptionType cp) { return b76_fairvalue(fwd, strike, ttx, vol, cp, df); });
-}
-
-Result<double> b76_delta(double fwd, double strike, double ttx, double vol, std::string_view call_put, double df) {
-    return with_option_type(call_put, [&](OptionType cp) { return b76_delta(fwd, strike, ttx, vol, cp, df); });
-}
-
 }  // namespace tessel::analytics

@@ -1,32 +1,15 @@
 #pragma once
 // Brent's bracketing root finder: inverse quadratic interpolation, secant
 // step, bisection.
-#include <charconv>
 #include <cmath>
-#include <string>
-#include <system_error>
-
-#include "core/result.hpp"
 
 namespace tessel::analytics {
-namespace detail {
 
-// Plain decimal, shortest round-trip, never an exponent: 0.01 -> "0.01",
-// 10.0 -> "10", NaN -> "NaN".
-inline void append_plain(std::string& out, double v) {
-    if (std::isnan(v)) {
-        out += "NaN";
-        return;
-    }
-    char buf[400];  // the longest fixed form, of the smallest subnormal, has 327 characters
-    const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-    out.append(buf, r.ptr);
-}
-
-// The search loop once f(a) and f(b) are known to bracket a root (or hold a
-// NaN). Returns the estimate after at most max_iter further evaluations.
+// The root of f in [a, b] to within about tol, given fa = f(a) and fb = f(b)
+// of opposite signs (or a NaN, which makes every step a bisection): the
+// estimate after at most max_iter further evaluations.
 template <class F>
-double brent_iterate(F& f, double a, double fa, double b, double fb, double tol, int max_iter) {
+double brent_solve(F& f, double a, double fa, double b, double fb, double tol, int max_iter) {
     double c = a;
     double fc = fa;
     double d = b - a;
@@ -82,28 +65,6 @@ double brent_iterate(F& f, double a, double fa, double b, double fb, double tol,
         fb = f(b);
     }
     return b;
-}
-
-}  // namespace detail
-
-// Root of f in [a, b] to within about tol; at most max_iter evaluations
-// after the two ends. Fails when f(a) and f(b) have the same strict sign.
-template <class F>
-Result<double> brent_solve(F&& f, double a, double b, double tol, int max_iter) {
-    const double fa = f(a);
-    const double fb = f(b);
-    if (fa * fb > 0.0) {
-        std::string msg = "Root not bracketed: f(";
-        detail::append_plain(msg, a);
-        msg += ") = ";
-        detail::append_plain(msg, fa);
-        msg += ", f(";
-        detail::append_plain(msg, b);
-        msg += ") = ";
-        detail::append_plain(msg, fb);
-        return Error{std::move(msg)};
-    }
-    return detail::brent_iterate(f, a, fa, b, fb, tol, max_iter);
 }
 
 }  // namespace tessel::analytics

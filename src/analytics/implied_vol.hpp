@@ -1,9 +1,6 @@
 #pragma once
 // Black-76 implied volatility by Brent's method on vol in [0.01, 10].
-#include <string_view>
-
 #include "analytics/option_type.hpp"
-#include "core/result.hpp"
 
 namespace tessel::analytics {
 
@@ -11,8 +8,5 @@ namespace tessel::analytics {
 // objective is NaN at either end (a NaN price, forward, strike or df).
 // Note the argument order: time first.
 double calibrate_black76_iv(double ttx, double fwd, double strike, double price, OptionType cp, double df);
-
-Result<double> calibrate_black76_iv(double ttx, double fwd, double strike, double price, std::string_view call_put,
-                                    double df);
 
 }  // namespace tessel::analytics

@@ -1,24 +1,14 @@
 #pragma once
-// The option-type text taken by the analytics ("call"/"c", "put"/"p").
+// The option type the analytics take, and its reading from text.
+#include <optional>
 #include <string_view>
-#include <utility>
-
-#include "core/result.hpp"
 
 namespace tessel::analytics {
 
 enum class OptionType { Call, Put };
 
-// Case-insensitive under full Unicode lower-casing; nothing is trimmed.
-Result<OptionType> parse_option_type(std::string_view text);
-
-// Parses `call_put` and hands the type to `fn`: every text entry point checks
-// its text before any arithmetic, so a bad text fails even under a guard.
-template <class Fn>
-Result<double> with_option_type(std::string_view call_put, Fn&& fn) {
-    Result<OptionType> cp = parse_option_type(call_put);
-    if (!cp) return std::move(cp).error();
-    return std::forward<Fn>(fn)(cp.value());
-}
+// "call"/"c" or "put"/"p" in any letter case (ASCII folding decides as full
+// lower-casing would, core/ascii.hpp); nothing is trimmed.
+std::optional<OptionType> parse_option_type(std::string_view text);
 
 }  // namespace tessel::analytics

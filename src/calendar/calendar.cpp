@@ -9,7 +9,7 @@
 #include "calendar/bucket.hpp"
 #include "calendar/embedded_docs.hpp"
 #include "calendar/zones.hpp"
-#include "core/unicode.hpp"
+#include "core/ascii.hpp"
 
 namespace tessel::calendar {
 namespace {
@@ -18,7 +18,7 @@ constexpr std::string_view kWeekdays[7] = {"monday", "tuesday", "wednesday", "th
                                            "friday", "saturday", "sunday"};
 
 int weekday_of_name(std::string_view key) {
-    const std::string lower = to_lower_full(key);
+    const std::string lower = ascii_lower(key);
     const auto it = std::find(std::begin(kWeekdays), std::end(kWeekdays), lower);
     return it == std::end(kWeekdays) ? -1 : static_cast<int>(it - std::begin(kWeekdays));
 }

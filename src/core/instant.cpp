@@ -8,10 +8,10 @@
 namespace tessel {
 namespace {
 
-constexpr std::int64_t kSecondsPerDay = 86400;
-constexpr std::uint32_t kNanosPerSecond = 1'000'000'000;
-const std::int64_t kFirstDay = cctz::civil_day(-262144, 1, 1) - cctz::civil_day(1970, 1, 1);
-const std::int64_t kLastDay = cctz::civil_day(262143, 12, 31) - cctz::civil_day(1970, 1, 1);
+constexpr std::int64_t SECONDS_PER_DAY = 86400;
+constexpr std::uint32_t NANOS_PER_SECOND = 1'000'000'000;
+const std::int64_t FIRST_DAY = cctz::civil_day(-262144, 1, 1) - cctz::civil_day(1970, 1, 1);
+const std::int64_t LAST_DAY = cctz::civil_day(262143, 12, 31) - cctz::civil_day(1970, 1, 1);
 
 std::int64_t saturating_floor(double a) {
     if (std::isnan(a)) return 0;
@@ -36,12 +36,12 @@ std::int64_t floor_div(std::int64_t a, std::int64_t b) {
 }  // namespace
 
 std::optional<Instant> instant_from_parts(std::int64_t seconds, std::int64_t nanos) {
-    const std::int64_t days = floor_div(seconds, kSecondsPerDay);
+    const std::int64_t days = floor_div(seconds, SECONDS_PER_DAY);
     // Range first: days * 86400 overflows for the saturated extremes.
-    if (days < kFirstDay || days > kLastDay) return std::nullopt;
-    if (nanos < 0 || nanos > 2 * std::int64_t{kNanosPerSecond} - 1) return std::nullopt;
-    const std::int64_t second_of_day = seconds - days * kSecondsPerDay;
-    if (nanos >= kNanosPerSecond && second_of_day % 60 != 59) return std::nullopt;
+    if (days < FIRST_DAY || days > LAST_DAY) return std::nullopt;
+    if (nanos < 0 || nanos > 2 * std::int64_t{NANOS_PER_SECOND} - 1) return std::nullopt;
+    const std::int64_t second_of_day = seconds - days * SECONDS_PER_DAY;
+    if (nanos >= NANOS_PER_SECOND && second_of_day % 60 != 59) return std::nullopt;
     return Instant{seconds, static_cast<std::uint32_t>(nanos)};
 }
 
@@ -52,7 +52,7 @@ std::optional<Instant> instant_from_timestamp(double a) {
     // Before 1970 the fraction is what remains above the floored second; when
     // it rounds to a whole second (-1e-10 is the epoch, not 23:59:59 plus a
     // leap second) it carries. s + 1 cannot overflow, as s < 0.
-    if (a < 0 && n == kNanosPerSecond) {
+    if (a < 0 && n == NANOS_PER_SECOND) {
         s += 1;
         n = 0;
     }
@@ -60,9 +60,9 @@ std::optional<Instant> instant_from_timestamp(double a) {
 }
 
 UtcFields utc_fields(const Instant& t) {
-    const bool leap = t.nanos >= kNanosPerSecond;
+    const bool leap = t.nanos >= NANOS_PER_SECOND;
     std::int64_t seconds = t.seconds;
-    std::uint32_t micros = ((leap ? t.nanos - kNanosPerSecond : t.nanos) + 500) / 1000;
+    std::uint32_t micros = ((leap ? t.nanos - NANOS_PER_SECOND : t.nanos) + 500) / 1000;
     if (micros == 1'000'000) {
         micros = 0;
         seconds += 1;

@@ -35,6 +35,12 @@ struct CubicSplineDef {
     static bool arb_free(const Values& p) noexcept;
 };
 
+static_assert(positions_match<CubicSplineDef>(
+    {{CubicSplineDef::P05, "p05"}, {CubicSplineDef::P10, "p10"}, {CubicSplineDef::P15, "p15"},
+     {CubicSplineDef::P20, "p20"}, {CubicSplineDef::P25, "p25"}, {CubicSplineDef::C05, "c05"},
+     {CubicSplineDef::C10, "c10"}, {CubicSplineDef::C15, "c15"}, {CubicSplineDef::C20, "c20"},
+     {CubicSplineDef::C25, "c25"}}));
+
 using CubicSpline = Model<CubicSplineDef>;
 extern template class Model<CubicSplineDef>;
 

@@ -41,13 +41,13 @@ void GVVSplineDef::vol(const Values& p, double ttx, double /*spot*/, std::span<c
     // work apiece, so that the calls of log, exp and tanh for different
     // strikes overlap instead of waiting on one another; a few go straight
     // through. Every strike meets the same operations in the same order.
-    constexpr std::size_t kBlock = 64;
-    constexpr std::size_t kFew = 4;
+    constexpr std::size_t BLOCK = 64;
+    constexpr std::size_t FEW = 4;
     std::size_t start = 0;
-    if (strikes.size() >= kFew) {
-        double z[kBlock], y[kBlock], core[kBlock], w[kBlock];
-        for (; start < strikes.size(); start += kBlock) {
-            const std::size_t m = std::min(kBlock, strikes.size() - start);
+    if (strikes.size() >= FEW) {
+        double z[BLOCK], y[BLOCK], core[BLOCK], w[BLOCK];
+        for (; start < strikes.size(); start += BLOCK) {
+            const std::size_t m = std::min(BLOCK, strikes.size() - start);
             const double* k = strikes.data() + start;
             for (std::size_t i = 0; i < m; ++i) z[i] = std::log(k[i] / ref_spot) / root_t;
             for (std::size_t i = 0; i < m; ++i) w[i] = std::exp(-z[i] * z[i]);

@@ -27,6 +27,12 @@ struct GVVSplineDef {
     static bool arb_free(const Values& p) noexcept;
 };
 
+static_assert(positions_match<GVVSplineDef>({{GVVSplineDef::SKEW, "skew"},
+                                             {GVVSplineDef::SMILE, "smile"},
+                                             {GVVSplineDef::PWING, "pwing"},
+                                             {GVVSplineDef::CWING, "cwing"},
+                                             {GVVSplineDef::OFFSET, "offset"}}));
+
 using GVVSpline = Model<GVVSplineDef>;
 extern template class Model<GVVSplineDef>;
 

@@ -1,17 +1,17 @@
 #pragma once
-// The smile-model interface and the one class template that gives every model
-// its parameter rules. A model is defined by a Def type supplying:
+// The smile models' contract and the one class template that gives every
+// model its parameter rules. A model is defined by a Def type supplying:
 //   name, table (ParamEntry[N]), fitting (names), vol(p, ttx, spot, strikes, out)
 //   and arb_free(p).
 // Everything else (construction, lookup, bumping, Jacobian, reanchor) lives
 // here once.
 #include <array>
 #include <cmath>
+#include <concepts>
 #include <cstddef>
-#include <memory>
+#include <initializer_list>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -39,29 +39,24 @@ using Jacobian = std::vector<JacobianColumn>;
 
 inline constexpr double JACOBIAN_BUMP = 0.01;
 
-class VolModel {
-public:
-    virtual ~VolModel() = default;
-
-    virtual std::vector<double> get_vol(double ttx, double spot, std::span<const double> strikes) const = 0;
-    virtual double get_vol_single(double ttx, double spot, double strike) const = 0;
-    virtual bool arb_free() const = 0;
-    virtual std::optional<double> get_parameter(std::string_view name) const = 0;
-    virtual void set_param(std::string_view name, double value) = 0;
-    virtual ParamMap get_param_dict() const = 0;
-    virtual std::vector<std::string> get_fitting_params() const = 0;
-    virtual Instant expiry() const = 0;
-    virtual std::optional<double> get_offset() const = 0;
-    virtual std::unique_ptr<VolModel> with_bumps(const ParamMap& bumps) const = 0;
-    virtual void bump_param(std::string_view name, double d_value) = 0;
-    virtual Jacobian get_jacobian(double ttx, double spot, std::span<const double> strikes,
-                                  std::span<const std::string> names) const = 0;
-    virtual void reanchor(double spot, double ttx) = 0;
-
-protected:
-    VolModel() = default;
-    VolModel(const VolModel&) = default;
-    VolModel& operator=(const VolModel&) = default;
+// What every smile model offers; the three models and the typed test suite
+// hold to it.
+template <class M>
+concept SmileModel = requires(M m, const M& cm, double x, std::string_view name, std::vector<double> strikes,
+                              std::span<const double> some_strikes, std::span<const std::string> names,
+                              const ParamMap& params, Instant expiry) {
+    { M::from_params(params, expiry) } -> std::same_as<M>;
+    { cm.get_vol(x, x, strikes) } -> std::same_as<std::vector<double>>;
+    { cm.get_vol_single(x, x, x) } -> std::same_as<double>;
+    { cm.arb_free() } -> std::same_as<bool>;
+    { cm.get_parameter(name) } -> std::same_as<std::optional<double>>;
+    { m.set_param(name, x) } -> std::same_as<void>;
+    { cm.get_param_dict() } -> std::same_as<ParamMap>;
+    { cm.get_fitting_params() } -> std::same_as<std::vector<std::string>>;
+    { cm.expiry() } -> std::same_as<Instant>;
+    { m.bump_param(name, x) } -> std::same_as<void>;
+    { cm.get_jacobian(x, x, some_strikes, names) } -> std::same_as<Jacobian>;
+    { m.reanchor(x, x) } -> std::same_as<void>;
 };
 
 // Positions shared by every table.
@@ -74,6 +69,14 @@ constexpr std::optional<std::size_t> param_index(std::string_view key) noexcept 
     for (std::size_t i = 0; i < Def::table.size(); ++i)
         if (Def::table[i].name == key) return i;
     return std::nullopt;
+}
+
+// For the static_asserts that tie a model's named positions to its table.
+template <class Def>
+consteval bool positions_match(std::initializer_list<std::pair<std::size_t, std::string_view>> positions) {
+    for (const auto& [i, name] : positions)
+        if (param_index<Def>(name) != i) return false;
+    return true;
 }
 
 template <class Def>
@@ -90,7 +93,7 @@ consteval bool table_is_valid() {
 }
 
 template <class Def>
-class Model final : public VolModel {
+class Model {
     static_assert(table_is_valid<Def>(), "table must start with vpr, ref_spot, ref_vol, have distinct names "
                                          "and contain every fitting name");
 
@@ -122,66 +125,46 @@ public:
 
     const Values& values() const noexcept { return values_; }
 
-    // `out` must have the length of `strikes` and may be the same storage:
-    // each strike is read before its slot is written.
-    void get_vol_into(double ttx, double spot, std::span<const double> strikes, std::span<double> out) const {
-        if (out.size() != strikes.size()) throw std::logic_error("get_vol_into: output length differs from strikes");
-        Def::vol(values_, ttx, spot, strikes, out);
-    }
-
-    std::vector<double> get_vol(double ttx, double spot, std::span<const double> strikes) const override {
-        std::vector<double> out(strikes.size());
-        Def::vol(values_, ttx, spot, strikes, out);
-        return out;
+    // Computed in place: the strikes' room becomes the result.
+    std::vector<double> get_vol(double ttx, double spot, std::vector<double> strikes) const {
+        Def::vol(values_, ttx, spot, strikes, strikes);
+        return strikes;
     }
 
     // Same code path as get_vol so the two agree bit for bit.
-    double get_vol_single(double ttx, double spot, double strike) const override {
+    double get_vol_single(double ttx, double spot, double strike) const {
         double v;
         Def::vol(values_, ttx, spot, std::span<const double>(&strike, 1), std::span<double>(&v, 1));
         return v;
     }
 
-    bool arb_free() const override { return Def::arb_free(values_); }
+    bool arb_free() const { return Def::arb_free(values_); }
 
-    std::optional<double> get_parameter(std::string_view key) const override {
+    std::optional<double> get_parameter(std::string_view key) const {
         if (auto i = index_of(key)) return values_[*i];
         return std::nullopt;
     }
 
-    void set_param(std::string_view key, double value) override {
+    void set_param(std::string_view key, double value) {
         if (auto i = index_of(key)) values_[*i] = value;
     }
 
-    ParamMap get_param_dict() const override {
+    ParamMap get_param_dict() const {
         ParamMap out;
         out.reserve(N);
         for (std::size_t i = 0; i < N; ++i) out.emplace_back(std::string(Def::table[i].name), values_[i]);
         return out;
     }
 
-    std::vector<std::string> get_fitting_params() const override {
+    std::vector<std::string> get_fitting_params() const {
         return std::vector<std::string>(Def::fitting.begin(), Def::fitting.end());
     }
 
-    Instant expiry() const override { return expiry_; }
-
-    std::optional<double> get_offset() const override { return get_parameter("offset"); }
-
-    Model with_bumps_value(const ParamMap& bumps) const noexcept {
-        Model out = *this;
-        for (const auto& [key, inc] : bumps)
-            if (auto i = index_of(key)) out.values_[*i] += inc;
-        return out;
-    }
-
-    std::unique_ptr<VolModel> with_bumps(const ParamMap& bumps) const override {
-        return std::make_unique<Model>(with_bumps_value(bumps));
-    }
+    Instant expiry() const { return expiry_; }
 
     // Applied only when the bumped model passes arb_free; a model already
     // failing it accepts just a bump that repairs it.
-    void bump_param(std::string_view key, double d_value) override {
+    void bump_param(std::string_view key, double d_value) {
         const auto i = index_of(key);
         if (!i) return;
         Values candidate = values_;
@@ -192,7 +175,7 @@ public:
     // Forward differences with no arb_free gate. A name outside the table
     // leaves the bumped model equal to this one, so its column is base - base.
     Jacobian get_jacobian(double ttx, double spot, std::span<const double> strikes,
-                          std::span<const std::string> names) const override {
+                          std::span<const std::string> names) const {
         Jacobian out;
         if (names.empty()) return out;
         const std::size_t n = strikes.size();
@@ -220,7 +203,7 @@ public:
 
     // A non-finite at-the-money volatility (e.g. ttx at a singular point of the
     // model) would poison ref_vol for good, so the model is then left as is.
-    void reanchor(double spot, double ttx) override {
+    void reanchor(double spot, double ttx) {
         const double v = get_vol_single(ttx, spot, spot);
         if (!std::isfinite(v)) return;
         values_[REF_VOL] = 100.0 * v;

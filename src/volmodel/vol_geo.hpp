@@ -26,6 +26,9 @@ struct VolGeoDef {
     static bool arb_free(const Values& p) noexcept;
 };
 
+static_assert(positions_match<VolGeoDef>(
+    {{VolGeoDef::CORR, "corr"}, {VolGeoDef::VVOL, "vvol"}, {VolGeoDef::OFFSET, "offset"}}));
+
 using VolGeo = Model<VolGeoDef>;
 extern template class Model<VolGeoDef>;
 

@@ -9,21 +9,18 @@
 namespace {
 
 using namespace tessel::analytics;
-constexpr OptionType kCall = OptionType::Call;
-constexpr OptionType kPut = OptionType::Put;
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr OptionType CALL = OptionType::Call;
+constexpr OptionType PUT = OptionType::Put;
+constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
 
 // The model's value, written out independently: D N(+-x), x = ln(F/K) / (vol sqrt(T)).
 double reference_value(double f, double k, double t, double v, OptionType cp, double df) {
     const double x = std::log(f / k) / (v * std::sqrt(t));
-    return df * 0.5 * std::erfc((cp == kCall ? -x : x) / std::sqrt(2.0));
+    return df * 0.5 * std::erfc((cp == CALL ? -x : x) / std::sqrt(2.0));
 }
 
 using Typed = double (*)(double, double, double, double, OptionType, double);
-using Text = tessel::Result<double> (*)(double, double, double, double, std::string_view, double);
-const Typed kSensitivities[] = {binary_delta, binary_gamma, binary_speed, binary_vega, binary_theta};
-const Text kTextFunctions[] = {binary_fairvalue, binary_delta, binary_gamma,
-                               binary_speed,     binary_vega,  binary_theta};
+const Typed SENSITIVITIES[] = {binary_delta, binary_gamma, binary_speed, binary_vega, binary_theta};
 
 template <class D>
 double richardson(D&& diff, double h) {
@@ -31,40 +28,40 @@ double richardson(D&& diff, double h) {
 }
 
 TEST(Binary, WorkedValuesAtTheMoney) {
-    for (OptionType cp : {kCall, kPut}) {
+    for (OptionType cp : {CALL, PUT}) {
         EXPECT_EQ(binary_fairvalue(100, 100, 1, 0.2, cp, 0.8), 0.4);
         EXPECT_EQ(binary_vega(100, 100, 1, 0.2, cp, 1.0), 0.0);
         EXPECT_EQ(binary_theta(100, 100, 1, 0.2, cp, 1.0), 0.0);
     }
-    EXPECT_EQ(binary_delta(100, 100, 1, 0.2, kCall, 1.0), 0.019947114020071634);
-    EXPECT_EQ(binary_gamma(100, 100, 1, 0.2, kCall, 1.0), -0.00019947114020071633);
+    EXPECT_EQ(binary_delta(100, 100, 1, 0.2, CALL, 1.0), 0.019947114020071634);
+    EXPECT_EQ(binary_gamma(100, 100, 1, 0.2, CALL, 1.0), -0.00019947114020071633);
 }
 
 TEST(Binary, WorkedValueInTheMoney) {
-    const double call = binary_fairvalue(110, 100, 1, 0.2, kCall, 1.0);
+    const double call = binary_fairvalue(110, 100, 1, 0.2, CALL, 1.0);
     EXPECT_EQ(call, 0.6831590226808273);
-    EXPECT_NEAR(binary_fairvalue(110, 100, 1, 0.2, kPut, 1.0), 1.0 - call, 1e-16);
+    EXPECT_NEAR(binary_fairvalue(110, 100, 1, 0.2, PUT, 1.0), 1.0 - call, 1e-16);
 }
 
 TEST(Binary, PutTailComputedDirectly) {
     // 1 - call would round to 0 here; the direct N(-x) keeps the tail.
-    const double put = binary_fairvalue(300, 100, 0.25, 0.2, kPut, 0.9);
+    const double put = binary_fairvalue(300, 100, 0.25, 0.2, PUT, 0.9);
     EXPECT_GT(put, 0.0);
-    EXPECT_NEAR(put / reference_value(300, 100, 0.25, 0.2, kPut, 0.9), 1.0, 1e-12);
+    EXPECT_NEAR(put / reference_value(300, 100, 0.25, 0.2, PUT, 0.9), 1.0, 1e-12);
 }
 
 class BinaryGuard : public ::testing::TestWithParam<std::tuple<double, double>> {};
 
 TEST_P(BinaryGuard, PayoffAndZeroSensitivities) {
     const auto [t, v] = GetParam();
-    EXPECT_EQ(binary_fairvalue(110, 100, t, v, kCall, 0.9), 0.9);
-    EXPECT_EQ(binary_fairvalue(110, 100, t, v, kPut, 0.9), 0.0);
-    EXPECT_EQ(binary_fairvalue(90, 100, t, v, kPut, 0.9), 0.9);
-    EXPECT_EQ(binary_fairvalue(90, 100, t, v, kCall, 0.9), 0.0);
-    EXPECT_EQ(binary_fairvalue(100, 100, t, v, kCall, 0.9), 0.0);
-    EXPECT_EQ(binary_fairvalue(100, 100, t, v, kPut, 0.9), 0.0);
-    for (OptionType cp : {kCall, kPut}) {
-        for (Typed fn : kSensitivities) {
+    EXPECT_EQ(binary_fairvalue(110, 100, t, v, CALL, 0.9), 0.9);
+    EXPECT_EQ(binary_fairvalue(110, 100, t, v, PUT, 0.9), 0.0);
+    EXPECT_EQ(binary_fairvalue(90, 100, t, v, PUT, 0.9), 0.9);
+    EXPECT_EQ(binary_fairvalue(90, 100, t, v, CALL, 0.9), 0.0);
+    EXPECT_EQ(binary_fairvalue(100, 100, t, v, CALL, 0.9), 0.0);
+    EXPECT_EQ(binary_fairvalue(100, 100, t, v, PUT, 0.9), 0.0);
+    for (OptionType cp : {CALL, PUT}) {
+        for (Typed fn : SENSITIVITIES) {
             EXPECT_EQ(fn(110, 100, t, v, cp, 0.9), 0.0);
             EXPECT_EQ(fn(-1, 100, t, v, cp, 0.9), 0.0);
         }
@@ -76,19 +73,10 @@ INSTANTIATE_TEST_SUITE_P(TimeOrVol, BinaryGuard,
                                            std::make_tuple(1.0, 0.0), std::make_tuple(1.0, -0.2)));
 
 TEST(Binary, NaNTimeOrVolIsNotGuarded) {
-    EXPECT_TRUE(std::isnan(binary_fairvalue(110, 100, kNaN, 0.2, kCall, 1.0)));
-    EXPECT_TRUE(std::isnan(binary_theta(110, 100, 1.0, kNaN, kPut, 1.0)));
+    EXPECT_TRUE(std::isnan(binary_fairvalue(110, 100, NOT_A_NUMBER, 0.2, CALL, 1.0)));
+    EXPECT_TRUE(std::isnan(binary_theta(110, 100, 1.0, NOT_A_NUMBER, PUT, 1.0)));
 }
 
-TEST(Binary, TextVersions) {
-    EXPECT_EQ(binary_speed(90, 100, 0.5, 0.3, "P", 0.9).value(), binary_speed(90, 100, 0.5, 0.3, kPut, 0.9));
-    EXPECT_EQ(binary_theta(90, 100, 0.5, 0.3, "CALL", 0.9).value(), binary_theta(90, 100, 0.5, 0.3, kCall, 0.9));
-    for (Text fn : kTextFunctions) {
-        const auto r = fn(110, 100, 0.0, 0.2, "Calls", 1.0);  // refused under the guard too
-        ASSERT_FALSE(r.ok());
-        EXPECT_EQ(r.error().message, "Unknown option type: 'calls'. Use 'call'/'c' or 'put'/'p'.");
-    }
-}
 
 // (fwd, ttx, vol, type, df) with strike 100.
 class BinaryGrid : public ::testing::TestWithParam<std::tuple<double, double, double, OptionType, double>> {};
@@ -123,13 +111,13 @@ TEST_P(BinaryGrid, SensitivitiesAreDerivativesOfValue) {
         ht);
     EXPECT_NEAR(binary_theta(f, k, t, v, cp, df), -dt, 1e-8 * df / t);
 
-    const OptionType other = cp == kCall ? kPut : kCall;
-    for (Typed fn : kSensitivities) EXPECT_EQ(fn(f, k, t, v, cp, df), -fn(f, k, t, v, other, df));
+    const OptionType other = cp == CALL ? PUT : CALL;
+    for (Typed fn : SENSITIVITIES) EXPECT_EQ(fn(f, k, t, v, cp, df), -fn(f, k, t, v, other, df));
 }
 
 INSTANTIATE_TEST_SUITE_P(Grid, BinaryGrid,
                          ::testing::Combine(::testing::Values(80.0, 100.0, 125.0), ::testing::Values(0.25, 1.0, 3.0),
-                                            ::testing::Values(0.2, 0.6), ::testing::Values(kCall, kPut),
+                                            ::testing::Values(0.2, 0.6), ::testing::Values(CALL, PUT),
                                             ::testing::Values(1.0, 0.9)));
 
 }  // namespace

@@ -11,21 +11,20 @@
 namespace {
 
 using namespace tessel::analytics;
-constexpr OptionType kCall = OptionType::Call;
-constexpr OptionType kPut = OptionType::Put;
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr OptionType CALL = OptionType::Call;
+constexpr OptionType PUT = OptionType::Put;
+constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
 
 TEST(ImpliedVol, WorkedAtTheMoneyValue) {
     // Only as close to 0.2 as the 1e-4 tolerance lets it get.
-    EXPECT_EQ(calibrate_black76_iv(1, 100, 100, 7.965567455405804, kCall, 1.0), 0.20001446329252923);
-    EXPECT_EQ(calibrate_black76_iv(1, 100, 100, 7.965567455405804, "call", 1.0).value(), 0.20001446329252923);
+    EXPECT_EQ(calibrate_black76_iv(1, 100, 100, 7.965567455405804, CALL, 1.0), 0.20001446329252923);
 }
 
 TEST(ImpliedVol, ZeroTimeMatchesOnlyIntrinsic) {
-    EXPECT_EQ(calibrate_black76_iv(0, 110, 100, 10.0, kCall, 1.0), 10.0);
-    EXPECT_EQ(calibrate_black76_iv(-1, 90, 100, 9.0, kPut, 0.9), 10.0);
-    EXPECT_TRUE(std::isnan(calibrate_black76_iv(0, 110, 100, 10.5, kCall, 1.0)));
-    EXPECT_TRUE(std::isnan(calibrate_black76_iv(0, 110, 100, 9.5, kCall, 1.0)));
+    EXPECT_EQ(calibrate_black76_iv(0, 110, 100, 10.0, CALL, 1.0), 10.0);
+    EXPECT_EQ(calibrate_black76_iv(-1, 90, 100, 9.0, PUT, 0.9), 10.0);
+    EXPECT_TRUE(std::isnan(calibrate_black76_iv(0, 110, 100, 10.5, CALL, 1.0)));
+    EXPECT_TRUE(std::isnan(calibrate_black76_iv(0, 110, 100, 9.5, CALL, 1.0)));
 }
 
 struct Unmatched {
@@ -42,28 +41,19 @@ TEST_P(ImpliedVolNaN, GivesNaN) {
 }
 
 INSTANTIATE_TEST_SUITE_P(OutOfRange, ImpliedVolNaN,
-                         ::testing::Values(Unmatched{1, 100, 100, 0.0, kCall, 1.0},
-                                           Unmatched{1, 100, 100, 150.0, kCall, 1.0},
-                                           Unmatched{1, 100, 100, -1.0, kPut, 1.0},
-                                           Unmatched{1, 100, 120, 0.9 * 100 + 1e-9, kCall, 0.9}));
+                         ::testing::Values(Unmatched{1, 100, 100, 0.0, CALL, 1.0},
+                                           Unmatched{1, 100, 100, 150.0, CALL, 1.0},
+                                           Unmatched{1, 100, 100, -1.0, PUT, 1.0},
+                                           Unmatched{1, 100, 120, 0.9 * 100 + 1e-9, CALL, 0.9}));
 
 // A NaN objective is refused up front instead of being bisected down to 0.01.
 INSTANTIATE_TEST_SUITE_P(NaNInput, ImpliedVolNaN,
-                         ::testing::Values(Unmatched{1, 100, 100, kNaN, kCall, 1.0},
-                                           Unmatched{1, kNaN, 100, 8.0, kCall, 1.0},
-                                           Unmatched{1, 100, kNaN, 8.0, kPut, 1.0},
-                                           Unmatched{1, 100, 100, 8.0, kCall, kNaN},
-                                           Unmatched{kNaN, 100, 100, 8.0, kCall, 1.0},
-                                           Unmatched{0, 110, 100, kNaN, kCall, 1.0}));
-
-TEST(ImpliedVol, TextVersionParsesFirst) {
-    const double typed = calibrate_black76_iv(0.5, 90, 100, 12.0, kPut, 0.95);
-    EXPECT_FALSE(std::isnan(typed));
-    EXPECT_EQ(calibrate_black76_iv(0.5, 90, 100, 12.0, "P", 0.95).value(), typed);
-    const auto r = calibrate_black76_iv(1, 100, 100, -5.0, "straddle", 1.0);
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().message, "Unknown option type: 'straddle'. Use 'call'/'c' or 'put'/'p'.");
-}
+                         ::testing::Values(Unmatched{1, 100, 100, NOT_A_NUMBER, CALL, 1.0},
+                                           Unmatched{1, NOT_A_NUMBER, 100, 8.0, CALL, 1.0},
+                                           Unmatched{1, 100, NOT_A_NUMBER, 8.0, PUT, 1.0},
+                                           Unmatched{1, 100, 100, 8.0, CALL, NOT_A_NUMBER},
+                                           Unmatched{NOT_A_NUMBER, 100, 100, 8.0, CALL, 1.0},
+                                           Unmatched{0, 110, 100, NOT_A_NUMBER, CALL, 1.0}));
 
 // (fwd, ttx, vol, type, df) with strike 100.
 class ImpliedVolRoundTrip
@@ -80,7 +70,7 @@ TEST_P(ImpliedVolRoundTrip, RecoversVolWithinTolerance) {
 
 INSTANTIATE_TEST_SUITE_P(Grid, ImpliedVolRoundTrip,
                          ::testing::Combine(::testing::Values(80.0, 100.0, 125.0), ::testing::Values(0.25, 1.0, 4.0),
-                                            ::testing::Values(0.1, 0.3, 1.0, 3.0), ::testing::Values(kCall, kPut),
+                                            ::testing::Values(0.1, 0.3, 1.0, 3.0), ::testing::Values(CALL, PUT),
                                             ::testing::Values(1.0, 0.9)));
 
 }  // namespace

@@ -10,8 +10,8 @@
 namespace tessel {
 namespace {
 
-constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t MAX_SECONDS = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t MIN_SECONDS = std::numeric_limits<std::int64_t>::min();
 
 struct StampCase {
     double stamp;
@@ -56,8 +56,8 @@ TEST(FromParts, AcceptsWhatTimestampsGiveAndNothingElse) {
     EXPECT_FALSE(instant_from_parts(0, 1'000'000'000));            // leap nanoseconds off second 59
     EXPECT_FALSE(instant_from_parts(59, 2'000'000'000));           // beyond a leap second
     EXPECT_TRUE(instant_from_parts(-1, 1'999'999'999));            // 23:59:59 of 1969-12-31
-    EXPECT_FALSE(instant_from_parts(kMax, 0));
-    EXPECT_FALSE(instant_from_parts(kMin, 0));
+    EXPECT_FALSE(instant_from_parts(MAX_SECONDS, 0));
+    EXPECT_FALSE(instant_from_parts(MIN_SECONDS, 0));
     EXPECT_FALSE(instant_from_parts(1LL << 62, 0));
 }
 

@@ -123,7 +123,7 @@ TEST(CubicSpline, ArbFreeBoundariesAndBumpGating) {
     EXPECT_EQ(m.get_parameter("p25"), -0.5);
     m.bump_param("p25", 0.5);
     EXPECT_EQ(m.get_parameter("p25"), 0.0);
-    EXPECT_EQ(m.get_offset(), std::nullopt);
+    EXPECT_EQ(m.get_parameter("offset"), std::nullopt);
     EXPECT_EQ(m.get_fitting_params(), (std::vector<std::string>{"ref_vol", "p25", "p20", "p15", "p10", "p05", "c05", "c10",
                                                                 "c15", "c20", "c25"}));
 }

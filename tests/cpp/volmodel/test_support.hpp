@@ -2,9 +2,24 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "volmodel/model.hpp"
+
 namespace volmodel_test {
+
+// The model with each named increment added to its parameter, names outside
+// the table skipped: the rule by which bump_param and get_jacobian bump.
+template <class M>
+M with_bumps(const M& m, const tessel::volmodel::ParamMap& bumps) {
+    tessel::volmodel::ParamMap params = m.get_param_dict();
+    for (const auto& [name, increment] : bumps)
+        for (auto& [key, value] : params)
+            if (key == name) value += increment;
+    return M::from_params(params, m.expiry());
+}
 
 // Bit identity, with every NaN treated as equal.
 inline bool same_bits(double a, double b) {

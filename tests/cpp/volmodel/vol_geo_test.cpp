@@ -84,7 +84,7 @@ TEST(VolGeo, ZeroCorrIgnoresAnchorAndOffsetIgnored) {
         const auto a = base.get_vol(0.4, spot, STRIKES), b = moved.get_vol(0.4, spot, STRIKES);
         for (std::size_t i = 0; i < a.size(); ++i) EXPECT_TRUE(same_bits(a[i], b[i])) << spot << " " << STRIKES[i];
     }
-    EXPECT_EQ(moved.get_offset(), 3.0);
+    EXPECT_EQ(moved.get_parameter("offset"), 3.0);
     const Jacobian j = moved.get_jacobian(0.4, 90, std::vector<double>{80, 100, 125}, std::vector<std::string>{"offset"});
     EXPECT_EQ(j[0].values, (std::vector<double>{0.0, 0.0, 0.0}));
 }
