@@ -59,10 +59,7 @@ PyMethodDef calendar_methods[] = {
 }  // namespace
 
 PyTypeObject* Bound<C>::type() {
-    static PyTypeObject* built = nullptr;
-    if (built == nullptr)
-        built = class_type<C, "__new__(underlying)", &C::create>(calendar_methods, nullptr, &repr_slot<&repr>);
-    return built;
+    return class_type<C, "__new__(underlying)", &C::create>(calendar_methods, nullptr, &repr_slot<&repr>);
 }
 
 const PyMethodDef calendar_restore_function = function<"_calendar_from_state(underlying)", &C::create>();

@@ -96,11 +96,9 @@ PyGetSetDef model_getset[] = {
 template <class Def>
 PyTypeObject* Bound<vm::Model<Def>>::type() {
     using M = vm::Model<Def>;
-    static PyTypeObject* built = nullptr;
-    if (built == nullptr)
-        built = class_type<M, "__new__(expiry, **params)", &M::from_params, PARAMS_FIRST>(
-            model_methods<M>, model_getset<M>, &repr_slot<&repr<M>>);
-    return built;
+    return class_type<M, "__new__(expiry, **params)", &M::from_params, PARAMS_FIRST>(model_methods<M>,
+                                                                                      model_getset<M>,
+                                                                                      &repr_slot<&repr<M>>);
 }
 
 namespace {

@@ -457,14 +457,17 @@ struct TypeParts {
 // A class's type object from its parts; nullptr with an exception set.
 PyTypeObject* make_type(const TypeParts& parts) noexcept;
 
-// The type of class V, built from its constructor's declaration ("__new__(...)",
-// shown in the docstring under the class's name), its method table, getters
-// and repr.
+// The type of class V, built on first need from its constructor's
+// declaration ("__new__(...)", shown in the docstring under the class's
+// name), its method table, getters and repr, and kept for the process.
 template <class V, Decl D, auto Op, Order O = Order{}>
 PyTypeObject* class_type(PyMethodDef* methods, PyGetSetDef* getset, reprfunc repr) noexcept {
     constexpr const Signature& sig = signature_of<D>;
-    return make_type({builtins_name<V>.data(), sizeof(Instance<V>), text_signature<D, false, Bound<V>>.data(),
-                      &construct<sig, Bound<V>::name, Op, O>, &dealloc<V>, repr, methods, getset});
+    static PyTypeObject* built = nullptr;
+    if (built == nullptr)
+        built = make_type({builtins_name<V>.data(), sizeof(Instance<V>), text_signature<D, false, Bound<V>>.data(),
+                           &construct<sig, Bound<V>::name, Op, O>, &dealloc<V>, repr, methods, getset});
+    return built;
 }
 
 }  // namespace tessel::py

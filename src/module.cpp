@@ -1,7 +1,7 @@
 // Module definition: multi-phase initialisation with a single execution slot
 // that registers the classes and functions in the order of __all__.
 #include "bindings.hpp"
-#include "calendar/zones.hpp"
+#include "core/messages.hpp"
 #include "errors.hpp"
 
 namespace tessel::py {
@@ -30,11 +30,9 @@ int exec_module(PyObject* module) noexcept {
     try {
         if (!PyModule_Check(module)) {
             Ref name(type_qualname(module));
-            if (name) PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of 'module'", name.get());
+            if (name) PyErr_Format(PyExc_TypeError, messages::NOT_AN_INSTANCE, name.get(), "module");
             return -1;
         }
-        // Time zones come from the database compiled into the module, never from files.
-        calendar::install_embedded_zoneinfo();
         if (add_class(module, calendar_class) < 0) return -1;
         for (const ClassEntry& entry : model_classes)
             if (add_class(module, entry) < 0) return -1;
