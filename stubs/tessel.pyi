@@ -233,16 +233,15 @@ class GVVSpline:
     \(q\) = `cwing`/100, and \(K_0\) = `ref_spot`:
 
     \[
-    z = \frac{\ln(K/K_0)}{\sqrt{T}}, \qquad
-    y = \Bigl(1 - \tfrac12 e^{-z^2}\Bigr)\, z, \qquad
-    A = 2 s\, y\, \sigma_0 + \sigma_0^2, \qquad
-    V = \tfrac12\Bigl(\sqrt{4 m y^2 + A^2} + A\Bigr),
-    \]
-
-    \[
-    w = 6 \tanh\Bigl(\frac{y}{6\sqrt{V}}\Bigr), \qquad
-    U = V + \begin{cases} p\, w^4 & y < 0 \\ q\, w^4 & y > 0 \\ 0 & y = 0 \end{cases}, \qquad
-    \sigma(K) = \sqrt{U}.
+    \begin{aligned}
+    z &= \frac{\ln(K/K_0)}{\sqrt{T}}, &
+    y &= \Bigl(1 - \tfrac12 e^{-z^2}\Bigr)\, z, \\
+    A &= 2 s\, y\, \sigma_0 + \sigma_0^2, &
+    V &= \tfrac12\Bigl(\sqrt{4 m y^2 + A^2} + A\Bigr), \\
+    w &= 6 \tanh\Bigl(\frac{y}{6\sqrt{V}}\Bigr), &
+    U &= V + \begin{cases} p\, w^4 & y < 0 \\ q\, w^4 & y > 0 \\ 0 & y = 0 \end{cases} \\
+    \sigma(K) &= \sqrt{U}.
+    \end{aligned}
     \]
 
     \(V\) is the core variance (the larger root of \(V^2 - AV - m y^2 = 0\));
@@ -355,22 +354,21 @@ class VolGeo:
     root of a quadratic in the log-moneyness scaled by \(\sqrt{T}\):
 
     \[
-    A = \texttt{ref\_vol} + \texttt{vpr}\cdot\rho\,\texttt{vvol}\cdot
-        \frac{\ln(S/S_0)}{\sqrt{T}\;\texttt{ref\_vol}}, \qquad
-    \sigma_a = \frac{A}{100},
-    \]
-
-    \[
-    x = \frac{\ln(K/S)}{\sqrt{T}}, \qquad
-    g = \sigma_a^2 + 2\rho\,\nu\,\sigma_a\, x, \qquad
-    \sigma(K)^2 = \tfrac12\Bigl(g + \sqrt{g^2 + 4\,(1-\rho^2)\,\nu^2 x^2/\sigma_a}\Bigr).
+    \begin{aligned}
+    A &= \texttt{ref\_vol} + \texttt{vpr}\cdot\rho\,\texttt{vvol}\cdot
+         \frac{\ln(S/S_0)}{\sqrt{T}\;\texttt{ref\_vol}}, \qquad
+    \sigma_a = \frac{A}{100}, \\
+    x &= \frac{\ln(K/S)}{\sqrt{T}}, \qquad
+    g = \sigma_a^2 + 2\rho\,\nu\,\sigma_a\, x, \\
+    \sigma(K)^2 &= \tfrac12\Bigl(g + \sqrt{g^2 + 4\,(1-\rho^2)\,\nu^2 x^2/\sigma_a}\Bigr).
+    \end{aligned}
     \]
 
     At \(K = S\) the volatility is \(\sigma_a\); at \(S = S_0\) it is
     `ref_vol`/100. With the default `corr` = 0 the smile is symmetric in
-    \(x\) and neither `ref_spot` nor `vpr` has any effect. Nothing is turned
-    into NaN on purpose: `ttx` = 0 gives NaN everywhere, `corr` above about
-    354.9 makes \(\rho\) NaN, below about −372.6 exactly −1.
+    \(x\) and neither `ref_spot` nor `vpr` has any effect. Non-finite values
+    flow through: `ttx` = 0 gives NaN everywhere; `corr` above about 354.9
+    makes \(\rho\) NaN, below about −372.6 exactly −1.
 
     Parameters (percent unless stated; nothing is range-checked):
 
@@ -478,9 +476,11 @@ class CubicSpline:
     `ref_spot` and \(T\) = `ttx`:
 
     \[
-    A = \texttt{ref\_vol} + \texttt{vpr}\cdot\frac{\texttt{p05} - \texttt{c05}}{0.1}\cdot 100\cdot
-        \frac{\ln(S/S_0)}{\ln(T)\;\texttt{ref\_vol}}, \qquad
-    z(K) = \frac{100\,\ln(K/S)}{\sqrt{T}\,A}.
+    \begin{aligned}
+    A &= \texttt{ref\_vol} + \texttt{vpr}\cdot\frac{\texttt{p05} - \texttt{c05}}{0.1}\cdot 100\cdot
+         \frac{\ln(S/S_0)}{\ln(T)\;\texttt{ref\_vol}}, \\
+    z(K) &= \frac{100\,\ln(K/S)}{\sqrt{T}\,A}.
+    \end{aligned}
     \]
 
     The pillar volatilities (percent / 100) are squared into variances, joined

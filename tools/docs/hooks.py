@@ -28,7 +28,7 @@ MODULE_DIR = ROOT / "build"
 WORK = ROOT / "build-docs"
 GEN = WORK / "gen"
 KATEX = Path("/usr/share/javascript/katex")
-KATEX_FILES = ("katex.min.js", "katex.min.css", "contrib/auto-render.js")
+KATEX_FILES = ("katex.min.js", "katex.min.css")
 # The examples the guides show with their output (fit_smile also draws its picture).
 EXAMPLES = {
     "price_options": [],
