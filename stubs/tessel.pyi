@@ -384,14 +384,8 @@ class VolGeo:
     `arb_free()` is true when `vvol` ≥ 1 and `ref_vol` > 1. Fitting varies
     `ref_vol`, `corr` and `vvol`.
 
-    Parameters not given take their defaults, unknown names are ignored.
-    `expiry` is stored and reported only (every method takes `ttx`). `repr`
-    shows every parameter; models pickle and copy by value.
-
-    Raises:
-        TypeError: a parameter value is not a number ("argument 'params': ...").
-        AttributeError: `expiry` has no `timestamp()` method.
-        ValueError: `expiry` is out of range ("Invalid timestamp").
+    Construction, `expiry`, copies and errors are as for
+    [`GVVSpline`][tessel.GVVSpline].
     """
 
     def __new__(cls, expiry: _Instant, **params: _Float) -> VolGeo:
@@ -507,14 +501,8 @@ class CubicSpline:
     `arb_free()` is true when `p25` ≥ 0, `c25` ≥ 0 and `ref_vol` > 1. Fitting
     varies `ref_vol` and the ten increments.
 
-    Parameters not given take their defaults, unknown names are ignored.
-    `expiry` is stored and reported only (every method takes `ttx`). `repr`
-    shows every parameter; models pickle and copy by value.
-
-    Raises:
-        TypeError: a parameter value is not a number ("argument 'params': ...").
-        AttributeError: `expiry` has no `timestamp()` method.
-        ValueError: `expiry` is out of range ("Invalid timestamp").
+    Construction, `expiry`, copies and errors are as for
+    [`GVVSpline`][tessel.GVVSpline].
     """
 
     def __new__(cls, expiry: _Instant, **params: _Float) -> CubicSpline:
