@@ -83,7 +83,9 @@ docs() {
     echo "   built in $((SECONDS - start)) s: open site/index.html"
     if [ -n "$check" ]; then
         echo "== docs: the site in headless Chromium, without a network"
-        unshare -n "$PY" tools/docs/check_site.py site build-docs/shots
+        local netns=(unshare -n)  # as root; otherwise in a user namespace of one's own
+        unshare -n true 2>/dev/null || netns=(unshare -r -n)
+        "${netns[@]}" "$PY" tools/docs/check_site.py site build-docs/shots
     fi
 }
 
