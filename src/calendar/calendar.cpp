@@ -115,7 +115,7 @@ const Calendar::Year& Calendar::year_entry(std::int64_t year, std::size_t& hint)
         y.first_day = jan1 - cctz::civil_day(1970, 1, 1);
         y.end_day = y.first_day + days;
         cover_offsets(y);
-        it = years_.insert(it, std::make_unique<const Year>(y));
+        it = years_.insert(it, std::make_shared<const Year>(y));
     }
     hint = static_cast<std::size_t>(it - years_.begin());
     return **it;

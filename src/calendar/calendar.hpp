@@ -93,8 +93,9 @@ private:
     cctz::time_zone zone_;
     std::string_view underlying_;
     // Sorted by year, one entry per local year met. Held by pointer so that
-    // inserting a year moves only pointers, however many years were met.
-    std::vector<std::unique_ptr<const Year>> years_;
+    // inserting a year moves only pointers, however many years were met; an
+    // entry never changes once made, so copies of a calendar share them.
+    std::vector<std::shared_ptr<const Year>> years_;
     // The entry that served each argument of get_bus_ttx last, tried first:
     // in a pricing loop `to` stays in its year while `from` moves in its own.
     std::size_t to_hint_ = 0, from_hint_ = 0;

@@ -353,6 +353,20 @@ TEST(BusinessTime, OneCacheEntryPerLocalYearMet) {
     EXPECT_EQ(cal.cached_years(), met.size());
 }
 
+TEST(BusinessTime, CopiesGoTheirOwnWay) {
+    Calendar warm = make("");
+    const Instant a = at(2025, 12, 10), b = at(2026, 6, 26), c = at(1999, 7, 4, 16), d = at(2077, 3, 14, 7);
+    const double ab = warm.get_bus_ttx(a, b);
+    Calendar copy = warm;  // shares the years met so far, then fills its own cache
+    EXPECT_EQ(copy.get_bus_ttx(c, d), make("").get_bus_ttx(c, d));
+    EXPECT_EQ(copy.cached_years(), 4u);
+    EXPECT_EQ(warm.cached_years(), 2u);
+    EXPECT_EQ(warm.get_bus_ttx(a, b), ab);
+    EXPECT_EQ(copy.get_bus_ttx(a, b), ab);
+    warm = copy;
+    EXPECT_EQ(warm.get_bus_ttx(d, c), -copy.get_bus_ttx(c, d));
+}
+
 TEST(CalendarTime, WholeSecondsTowardZero) {
     const double s = 1.0 / 31536000.0;
     EXPECT_EQ(Calendar::get_cal_ttx(at(2025, 1, 1), at(2025, 1, 1)), 0.0);
