@@ -99,11 +99,10 @@ double Calendar::span_weight(std::int64_t days, int first_weekday) const {
     return h;
 }
 
-const Calendar::Year& Calendar::year_entry(std::int64_t year, std::size_t& hint) {
-    if (hint < years_.size() && years_[hint]->year == year) return *years_[hint];
-    auto it = std::lower_bound(years_.begin(), years_.end(), year,
-                               [](const auto& y, std::int64_t v) { return y->year < v; });
-    if (it == years_.end() || (*it)->year != year) {
+const Calendar::Year& Calendar::year_entry(std::int64_t year, YearHint& hint) {
+    if (hint.year != nullptr && hint.year->year == year) return *hint.year;
+    auto it = years_.find(year);
+    if (it == years_.end()) {
         // Local years stay far inside the 64-bit year range of the date
         // arithmetic, so the next 1 January always exists.
         const cctz::civil_day jan1(year, 1, 1);
@@ -115,32 +114,26 @@ const Calendar::Year& Calendar::year_entry(std::int64_t year, std::size_t& hint)
         y.first_day = jan1 - cctz::civil_day(1970, 1, 1);
         y.end_day = y.first_day + days;
         cover_offsets(y);
-        it = years_.insert(it, std::make_shared<const Year>(y));
+        it = years_.emplace(year, y).first;
     }
-    hint = static_cast<std::size_t>(it - years_.begin());
-    return **it;
+    hint.year = &it->second;
+    return it->second;
 }
 
-const Calendar::Year& Calendar::year_of_day(std::int64_t day, std::size_t& hint) {
-    const auto holds = [day](const Year& y) { return y.first_day <= day && day < y.end_day; };
-    if (hint < years_.size() && holds(*years_[hint])) return *years_[hint];
-    auto it = std::upper_bound(years_.begin(), years_.end(), day,
-                               [](std::int64_t v, const auto& y) { return v < y->first_day; });
-    if (it != years_.begin() && holds(**--it)) {
-        hint = static_cast<std::size_t>(it - years_.begin());
-        return **it;
-    }
+const Calendar::Year& Calendar::year_of_day(std::int64_t day, YearHint& hint) {
+    if (hint.year != nullptr && hint.year->first_day <= day && day < hint.year->end_day) return *hint.year;
     return year_entry((cctz::civil_day(1970, 1, 1) + day).year(), hint);
 }
 
-// The cached year whose offsets cover the instant `utc`, if any.
-const Calendar::Year* Calendar::year_around(std::int64_t utc, std::size_t& hint) {
-    if (hint < years_.size() && years_[hint]->covers(utc)) return years_[hint].get();
-    auto it = std::upper_bound(years_.begin(), years_.end(), utc,
-                               [](std::int64_t v, const auto& y) { return v < y->from; });
-    if (it == years_.begin() || !(*--it)->covers(utc)) return nullptr;
-    hint = static_cast<std::size_t>(it - years_.begin());
-    return it->get();
+// The cached year whose offsets cover the instant `utc`, if any. The year
+// that holds it on the UTC calendar does when it is cached: its range runs a
+// day past the local year at either end, more than any offset.
+const Calendar::Year* Calendar::year_around(std::int64_t utc, YearHint& hint) const {
+    if (hint.year != nullptr && hint.year->covers(utc)) return hint.year;
+    const auto it = years_.find((cctz::civil_second(1970, 1, 1, 0, 0, 0) + utc).year());
+    if (it == years_.end() || !it->second.covers(utc)) return nullptr;
+    hint.year = &it->second;
+    return &it->second;
 }
 
 // The offset in force at the instant `utc` (seconds since the epoch), asked of
@@ -188,7 +181,7 @@ void Calendar::cover_offsets(Year& y) const {
     y.to = to;
 }
 
-double Calendar::bus_time(const Instant& t, std::size_t& hint) {
+double Calendar::bus_time(const Instant& t, YearHint& hint) {
     // Sub-second parts, leap nanoseconds included, do not move the wall clock.
     // The local wall clock is read as whole days and the second of the day.
     const Year* around = year_around(t.seconds, hint);

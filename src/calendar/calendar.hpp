@@ -3,10 +3,9 @@
 // local clock of a time zone, and the measures of time built on them.
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string_view>
-#include <vector>
+#include <unordered_map>
 
 #include <cctz/civil_time.h>
 #include <cctz/time_zone.h>
@@ -34,12 +33,10 @@ public:
     double day_weight(int weekday) const { return day_weights_[weekday]; }
     double week_weight() const { return week_weight_; }
     double year_weight(std::int32_t year) {
-        std::size_t hint = 0;
+        YearHint hint;
         return year_entry(year, hint).weight;
     }
     std::string_view underlying() const { return underlying_; }
-    // Local years held in the per-year cache: one for each year met.
-    std::size_t cached_years() const { return years_.size(); }
 
 private:
     // From `at` (seconds since the epoch) on, the zone's UTC offset is `offset`.
@@ -76,14 +73,31 @@ private:
         }
     };
 
+    // The year that served one argument of get_bus_ttx last, tried first.
+    // A copied calendar has entries of its own, so a copy starts without.
+    struct YearHint {
+        const Year* year = nullptr;
+        YearHint() = default;
+        YearHint(const YearHint&) noexcept {}
+        YearHint& operator=(const YearHint&) noexcept {
+            year = nullptr;
+            return *this;
+        }
+        // Moving the map moves its nodes along, so the entry stays valid.
+        YearHint(YearHint&& o) noexcept : year(o.year) {}
+        YearHint& operator=(YearHint&& o) noexcept {
+            year = o.year;
+            return *this;
+        }
+    };
+
     static Result<Calendar> from_record(const CalendarJson& doc);
 
-    // `hint` is the index of the year that served the same argument last time.
-    double bus_time(const Instant& t, std::size_t& hint);
+    double bus_time(const Instant& t, YearHint& hint);
     double span_weight(std::int64_t days, int first_weekday) const;
-    const Year& year_entry(std::int64_t year, std::size_t& hint);
-    const Year& year_of_day(std::int64_t day, std::size_t& hint);
-    const Year* year_around(std::int64_t utc, std::size_t& hint);
+    const Year& year_entry(std::int64_t year, YearHint& hint);
+    const Year& year_of_day(std::int64_t day, YearHint& hint);
+    const Year* year_around(std::int64_t utc, YearHint& hint) const;
     void cover_offsets(Year& y) const;
     std::int64_t zone_offset(std::int64_t utc) const;
 
@@ -92,13 +106,12 @@ private:
     double week_weight_ = 0.0;
     cctz::time_zone zone_;
     std::string_view underlying_;
-    // Sorted by year, one entry per local year met. Held by pointer so that
-    // inserting a year moves only pointers, however many years were met; an
-    // entry never changes once made, so copies of a calendar share them.
-    std::vector<std::shared_ptr<const Year>> years_;
-    // The entry that served each argument of get_bus_ttx last, tried first:
-    // in a pricing loop `to` stays in its year while `from` moves in its own.
-    std::size_t to_hint_ = 0, from_hint_ = 0;
+    // One entry per local year met, never removed. A hash map's nodes stay
+    // put as years are added, in any order and however many, so an entry
+    // costs the same to add as the first and the hints below stay valid.
+    std::unordered_map<std::int64_t, Year> years_;
+    // In a pricing loop `to` stays in its year while `from` moves in its own.
+    YearHint to_hint_, from_hint_;
 };
 
 }  // namespace tessel::calendar
