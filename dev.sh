@@ -3,6 +3,7 @@
 #   ./dev.sh example   install what the build needs, build, run the example
 #   ./dev.sh test      install what is missing, build, run every test
 #   ./dev.sh reliability   sanitizer build of everything and bounded fuzzing (CI runs it too)
+#   ./dev.sh docs [--check]   the documentation site into site/ (--check: in a browser, offline)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -20,8 +21,9 @@ install_system() {
     if [ ! -e /usr/share/zoneinfo/US/Eastern ]; then missing+=(tzdata-legacy); fi
     if [ ${#missing[@]} -gt 0 ]; then
         echo "== apt-get install ${missing[*]}"
-        apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+        # Others may hold the dpkg lock (another checkout's setup): wait for it.
+        apt-get -o DPkg::Lock::Timeout=900 update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${missing[@]}" >/dev/null
     fi
 }
 
@@ -62,6 +64,31 @@ smoke_all_pythons() {
     [ "$found" = 1 ] || echo "== smoke: no pyenv interpreters 3.10-3.13 found"
 }
 
+# The documentation site (mkdocs.yml) into site/: API pages from stubs/tessel.pyi,
+# pictures and example output from the built module, formulas typeset by
+# Debian's KaTeX. With --check, headless Chromium then opens every page in a
+# network namespace without a route (tools/docs/check_site.py): no request may
+# leave the machine, every formula must be typeset, screenshots go to
+# build-docs/shots.
+docs() {
+    local check=${1:-}
+    case "$check" in ""|--check) ;; *) echo "usage: $0 docs [--check]" >&2; exit 2 ;; esac
+    install_system libjs-katex ${check:+chromium}
+    install_python
+    "$PY" -m pip install -q --disable-pip-version-check -r requirements-docs.txt
+    build
+    echo "== docs: mkdocs build --strict into site/"
+    local start=$SECONDS
+    NO_MKDOCS_2_WARNING=1 "$PY" -m mkdocs build --strict --quiet
+    echo "   built in $((SECONDS - start)) s: open site/index.html"
+    if [ -n "$check" ]; then
+        echo "== docs: the site in headless Chromium, without a network"
+        local netns=(unshare -n)  # as root; otherwise in a user namespace of one's own
+        unshare -n true 2>/dev/null || netns=(unshare -r -n)
+        "${netns[@]}" "$PY" tools/docs/check_site.py site build-docs/shots
+    fi
+}
+
 case "${1:-}" in
     example)
         install_system
@@ -80,6 +107,10 @@ case "${1:-}" in
         smoke_all_pythons
         echo "== Packaging"
         tests/packaging.sh
+        docs --check
+        ;;
+    docs)
+        docs "${2:-}"
         ;;
     reliability)
         install_system clang libclang-rt-14-dev
@@ -88,7 +119,7 @@ case "${1:-}" in
         tests/reliability.sh
         ;;
     *)
-        echo "usage: $0 example|test|reliability" >&2
+        echo "usage: $0 example|test|reliability|docs [--check]" >&2
         exit 2
         ;;
 esac

@@ -56,6 +56,18 @@ MODEL_PARAMS = {
 }
 FROM = datetime(2025, 3, 14, 15, 30, tzinfo=timezone.utc)
 TO = datetime(2025, 3, 28, 8, tzinfo=timezone.utc)
+# The pairs of a pricing loop whose instants lie in different offset periods
+# or years of "US/Eastern"; keep them in step with core_bench.cpp.
+PAIRS = [
+    ("same_period", "within one offset period", datetime(2025, 1, 10, tzinfo=timezone.utc),
+     datetime(2025, 2, 10, tzinfo=timezone.utc)),
+    ("across_dst", "across a change of offset", datetime(2025, 1, 10, tzinfo=timezone.utc),
+     datetime(2025, 6, 10, tzinfo=timezone.utc)),
+    ("across_year_end", "across a year end", datetime(2025, 12, 10, tzinfo=timezone.utc),
+     datetime(2026, 1, 10, tzinfo=timezone.utc)),
+    ("across_both", "across both", datetime(2025, 12, 10, tzinfo=timezone.utc),
+     datetime(2026, 6, 26, tzinfo=timezone.utc)),
+]
 
 
 def strikes(n):
@@ -418,6 +430,26 @@ def calendar_section(timing, core, results):
         lines.append("| " + " | ".join([label, fmt_ns(ours), fmt_ns(c), fmt_diff(ours, c), fmt_ns(py),
                                         fmt_x(python_x), what, agree]) + " |")
         results[cname] = dict(ours=ours, python=py, core=c, python_x=python_x)
+    lines += [
+        "",
+        "`get_bus_ttx` against `get_cal_ttx` on the same two datetimes (00:00 UTC), the calendar reused. "
+        "`get_cal_ttx` does no zone work, so the ratio is the price of the business-time measure; the C++ core's "
+        "time per coordinate (two a call) should not depend on the pair.",
+        "",
+        "| from → to | | `get_bus_ttx` | `get_cal_ttx` | bus / cal | C++ core per coordinate | check |",
+        "|---" * 7 + "|",
+    ]
+    for key, what, a, b in PAIRS:
+        agree = check_scalar(f"get_bus_ttx({a}, {b})", cal.get_bus_ttx(a, b), pycal.get_bus_ttx(a, b))
+        pns = {"c": cal, "C": tessel.Calendar, "a": a, "b": b}
+        bus_c, cal_c = timing.run([Case("c.get_bus_ttx(a, b)", pns), Case("C.get_cal_ttx(a, b)", pns)])
+        core_call = core.get(f"Calendar.get_bus_ttx/{key}")
+        per_coordinate = None if core_call is None else core_call / 2
+        ratio = rel(bus_c, cal_c)
+        lines.append("| " + " | ".join([f"{a:%Y-%m-%d} → {b:%Y-%m-%d}", what, fmt_ns(med(bus_c)), fmt_ns(med(cal_c)),
+                                        fmt_x(ratio), "—" if per_coordinate is None else f"{per_coordinate:.1f} ns", agree]) + " |")
+        results[f"get_bus_ttx/{key}"] = dict(what=what, bus=med(bus_c), cal=med(cal_c), ratio=ratio,
+                                             core_per_coordinate=per_coordinate)
     return lines
 
 
@@ -469,6 +501,9 @@ def targets_section(results):
     b = results["Calendar.get_bus_ttx"]
     lines.append(row("`get_bus_ttx` ≥ 8× faster than plain Python with `zoneinfo`", fmt_x(b["python_x"]),
                      b["python_x"] >= 8))
+    for key, what, a, b in PAIRS:
+        r = results[f"get_bus_ttx/{key}"]
+        lines.append(row(f"`get_bus_ttx` ≤ 1.15× `get_cal_ttx`, {what}", fmt_x(r["ratio"]), r["ratio"] <= 1.15))
     c = results["Calendar(BTCUSDT)"]
     lines.append(row("`Calendar(\"BTCUSDT\")` under 50 µs", fmt_ns(c["ours"]), c["ours"] < 50e3))
     return lines

@@ -177,6 +177,32 @@ void get_bus_ttx(benchmark::State& state) {
 }
 BENCHMARK(get_bus_ttx)->Name("Calendar.get_bus_ttx");
 
+// The four pairs of a pricing loop, all at 00:00 UTC: within one offset
+// period, across a change of offset, across a year end, across both. Keep
+// them in step with PAIRS in bench.py.
+struct Pair {
+    tessel::Instant from, to;
+};
+void get_bus_ttx_pair(benchmark::State& state, Pair pair) {
+    cal::Calendar c = cal::Calendar::create("BTCUSDT").value();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(pair);
+        benchmark::DoNotOptimize(c.get_bus_ttx(pair.from, pair.to));
+    }
+    // Two coordinates a call: the time of one.
+    state.counters["per_coordinate"] =
+        benchmark::Counter(2, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+// 2025-01-10, 2025-02-10, 2025-06-10, 2025-12-10, 2026-01-10, 2026-06-26
+BENCHMARK_CAPTURE(get_bus_ttx_pair, same_period, Pair{{1736467200, 0}, {1739145600, 0}})
+    ->Name("Calendar.get_bus_ttx/same_period");
+BENCHMARK_CAPTURE(get_bus_ttx_pair, across_dst, Pair{{1736467200, 0}, {1749513600, 0}})
+    ->Name("Calendar.get_bus_ttx/across_dst");
+BENCHMARK_CAPTURE(get_bus_ttx_pair, across_year_end, Pair{{1765324800, 0}, {1768003200, 0}})
+    ->Name("Calendar.get_bus_ttx/across_year_end");
+BENCHMARK_CAPTURE(get_bus_ttx_pair, across_both, Pair{{1765324800, 0}, {1782432000, 0}})
+    ->Name("Calendar.get_bus_ttx/across_both");
+
 void get_cal_ttx(benchmark::State& state) {
     tessel::Instant from = kFrom, to = kTo;
     for (auto _ : state) {

@@ -1,7 +1,8 @@
 """The code a user would write without the module: the same formulas in plain
 Python with `math`, and the smile models vectorised with numpy (list in, list
 out). bench.py checks that each computes the module's numbers before it times
-them, so every ratio compares equal work.
+them, so every ratio compares equal work; the tests check the module against
+the same code.
 
 The arithmetic follows the module's evaluation order operation by operation,
 so that the plain-Python versions agree bit for bit where they call the same
@@ -10,7 +11,7 @@ C library functions (log, exp, sqrt, erfc, tanh, fmod).
 
 import json
 import math
-from datetime import date, timedelta
+from datetime import date, datetime, timedelta, timezone
 from math import erfc, exp, fmod, log, sqrt, tanh
 from zoneinfo import ZoneInfo
 
@@ -367,6 +368,30 @@ class PyCalendar:
 
     def get_bus_ttx(self, start, end):
         return self.bus_time(end) - self.bus_time(start)
+
+
+def offset_changes(zone, first_year, end_year):
+    """The UTC instants (aware datetimes) from 1 January of first_year to 1
+    January of end_year at which `zone` changes its UTC offset, to the second:
+    each is the first second of the new offset. Found by weekly steps and
+    bisection, so two changes less than a week apart would go unseen."""
+    def offset(s):
+        return datetime.fromtimestamp(s, timezone.utc).astimezone(zone).utcoffset()
+
+    s = int(datetime(first_year, 1, 1, tzinfo=timezone.utc).timestamp())
+    end = int(datetime(end_year, 1, 1, tzinfo=timezone.utc).timestamp())
+    found, before = [], offset(s)
+    while s < end:
+        n = min(s + 7 * 86400, end)
+        after = offset(n)
+        if after != before:
+            lo, hi = s, n  # offset(lo) == before != offset(hi)
+            while hi - lo > 1:
+                mid = (lo + hi) // 2
+                lo, hi = (mid, hi) if offset(mid) == before else (lo, mid)
+            found.append(datetime.fromtimestamp(hi, timezone.utc))
+        s, before = n, after
+    return found
 
 
 def get_cal_ttx(start, end):

@@ -177,6 +177,7 @@ struct DatetimeApi {
     PyObject* datetime_type = nullptr;
     PyObject* utc = nullptr;
     PyObject* fold_kwargs = nullptr;
+    PyObject* reduce = nullptr;  // datetime.__reduce__, the unbound method
 };
 
 DatetimeApi datetime_api_value;
@@ -200,9 +201,12 @@ const DatetimeApi* datetime_api() noexcept {
     }
     Ref kwargs(Py_BuildValue("{s:i}", "fold", 0));
     if (!kwargs) return nullptr;
+    Ref reduce(PyObject_GetAttrString(type.get(), "__reduce__"));
+    if (!reduce) return nullptr;
     api.datetime_type = type.release();
     api.utc = utc.release();
     api.fold_kwargs = kwargs.release();
+    api.reduce = reduce.release();
     datetime_api_ready = true;
     return &api;
 }
@@ -246,12 +250,11 @@ bool utc_datetime_timestamp(PyObject* obj, double& seconds) noexcept {
         PyErr_Clear();
         return false;
     };
-    static PyObject* const reduce = interned("__reduce__");
-    if (reduce == nullptr) return fail();
     // One call gives every field: (datetime, (state, tzinfo)), the state in
     // the pickle form of ten bytes: year (two, big-endian), month, day, hour,
-    // minute, second, microsecond (three, big-endian).
-    Ref reduced(PyObject_CallMethodObjArgs(obj, reduce, nullptr));
+    // minute, second, microsecond (three, big-endian). The type's own method
+    // is called directly, which skips looking it up on every argument.
+    Ref reduced(PyObject_CallFunctionObjArgs(api->reduce, obj, nullptr));
     if (!reduced) return fail();
     PyObject* args = PyTuple_Check(reduced.get()) && PyTuple_Size(reduced.get()) == 2
                          ? PyTuple_GetItem(reduced.get(), 1)

@@ -1,24 +1,52 @@
-"""Option analytics, volatility smiles and a trading-time calendar.
+r"""Option analytics, volatility smiles and a trading-time calendar.
+
+Notation of the option functions:
+
+| Symbol | Argument | Meaning and unit |
+|---|---|---|
+| \(F\) | `fwd` | forward price of the underlying |
+| \(K\) | `strike` | strike, in the units of `fwd` |
+| \(T\) | `ttx` | time to expiry in years (business or calendar time, from a `Calendar`) |
+| \(\sigma\) | `vol` | volatility, a decimal per square-root year: 0.2 is 20 % |
+| \(D\) | `df` | discount factor, default 1.0; multiplies every value and sensitivity |
+| | `call_put` | `"call"`/`"c"` or `"put"`/`"p"` in any letter case, nothing around it |
+
+\(N\) is the standard normal distribution function and \(\varphi\) its
+density, \(\varphi(x) = e^{-x^2/2}/\sqrt{2\pi}\).
 
 Units everywhere in this module:
 
-- ``ttx`` is time to expiry in years (a float);
-- ``vol`` and every volatility a model returns are decimals per square-root
+- `ttx` is time to expiry in years (a float);
+- `vol` and every volatility a model returns are decimals per square-root
   year: 0.2 means 20 %;
-- model parameters such as ``ref_vol``, ``vvol``, ``skew``, ``smile`` and the
+- model parameters such as `ref_vol`, `vvol`, `skew`, `smile` and the
   spline increments are in percent (volatility points): 50.0 means 50 %;
-- ``df`` is a discount factor that multiplies every value and sensitivity;
+- `df` is a discount factor that multiplies every value and sensitivity;
 - calendar time and tenors count a year as 365 days; business time gives
   every local calendar year exactly 1.0.
 
-Numbers never raise: out-of-domain inputs give NaN or infinities. Wrong
-argument kinds raise ``TypeError`` ("argument 'name': ..."), a bad option type,
-calendar name or tenor raises ``ValueError``, and a fault in the native code
-raises ``PanicException`` (derived from ``BaseException``, not exported).
+Instants (`expiry`, `from`, `to`) are objects with a `timestamp()` method,
+such as an aware `datetime` (a naive one is read in the process's local time
+zone, as Python does); the seconds are kept to the nearest nanosecond. Instants
+come back as `datetime` in UTC, rounded to the nearest microsecond, so a
+`datetime` goes in and comes back unchanged.
+
+Numbers never raise: out-of-domain inputs give NaN or infinities, and for
+\(T \le 0\) or \(\sigma \le 0\) the option functions return their guard values
+(a NaN `ttx` or `vol` is not guarded and gives NaN). Wrong argument kinds raise
+`TypeError` ("argument 'name': ..."), a bad option type, calendar name or
+tenor raises `ValueError`, so does an instant out of range ("Invalid
+timestamp"); an object without `timestamp()` given as an instant raises
+`AttributeError`. A model or calendar called again from inside one of its own
+calls (from an argument's `__float__`) raises `RuntimeError` ("Already
+borrowed" or "Already mutably borrowed"), and a fault in the native code
+raises `PanicException` (derived from `BaseException`, not exported).
 """
 
 # The wheel also ships this file as tessel-stubs/__init__.pyi, copied through a
-# template by the build: it must not contain a dollar sign.
+# template by the build: it must not contain a dollar sign. Formulas are TeX
+# between \( \) (inline) and \[ \] (display), which the documentation site
+# renders; docstrings with a backslash are raw strings.
 
 from collections.abc import Callable, Sequence
 from datetime import datetime
@@ -71,48 +99,118 @@ _CallPut: TypeAlias = str
 
 @final
 class Calendar:
-    """Calendar(underlying)
+    r"""Trading-time calendar of one underlying.
 
-    Trading-time calendar of one underlying, with its day weights per weekday
-    and quarter-hour weights on the local clock of its IANA time zone. The only
-    calendar compiled in is ``"BTCUSDT"`` (zone ``"US/Eastern"``, week weight
-    5.7: Monday to Thursday 1, Friday 0.9, Saturday 0.27, Sunday 0.53).
+    Every weekday carries a day weight, and within a day the weight is spread
+    over the 96 quarter hours of the local clock of the calendar's IANA time
+    zone by a per-weekday profile. The only calendar compiled in is
+    `"BTCUSDT"`: zone `"US/Eastern"`, day weights Monday to Thursday 1, Friday
+    0.9, Saturday 0.27 and Sunday 0.53 (a week of 5.7), with profiles that peak
+    in the New York morning and stay low at weekends.
 
-    ``repr`` shows the underlying; a calendar pickles and copies as its
+    Business time is a coordinate on the local calendar year \(Y\) of an
+    instant \(t\):
+
+    \[
+    \operatorname{bus}(t) = Y + \frac{P(t)}{W(Y)},
+    \]
+
+    where \(P(t)\) is the weight from local midnight of 1 January up to
+    \(t\) (the whole days before by their day weights, the current day by its
+    profile, linearly within a quarter hour) and \(W(Y)\) the weight of the
+    whole year, so every year holds exactly 1.0 however its weekdays fall:
+    \(W(2025) = 52 \times 5.7 + 1 = 297.4\) (1 January is a Wednesday),
+    \(W(2024) = 52 \times 5.7 + 1 + 1 = 298.4\) (a leap year starting on a
+    Monday).
+
+    `repr` shows the underlying; a calendar pickles and copies as its
     underlying, so it can be shipped to worker processes.
 
-    Raises ``ValueError`` for an underlying that is not compiled in (the name
-    is matched exactly: ``"btcusdt"`` is unknown).
+    Raises:
+        ValueError: no calendar is compiled in for `underlying`: "No embedded
+            calendar for underlying: " and the name. Names match exactly:
+            `"btcusdt"` is unknown.
+        TypeError: `underlying` is not a str.
     """
 
     def __new__(cls, underlying: str) -> Calendar:
         """The calendar of ``underlying``; ``ValueError`` when none is compiled in."""
     def get_bus_ttx(self, from_: _Instant, /, to: _Instant) -> float:
-        """get_bus_ttx(from, to)
+        r"""Business time from `from` to `to` in years, \(\operatorname{bus}(to) - \operatorname{bus}(from)\).
 
-        Business time from ``from`` to ``to``, in years: each local calendar
-        year holds exactly 1.0, spread over its days by the day weights and
-        over each day by the quarter-hour profile, on the wall clock of the
-        calendar's zone (daylight-saving jumps included). Negative when ``to``
-        is earlier; sub-second parts are ignored.
+        The parameters are named `from` and `to`; the stub spells the first
+        `from_` because `from` is a Python keyword.
+
+        Within one year this is the weight between the two instants divided by
+        that year's weight \(W(Y)\); across a year end each year's share is
+        divided by its own year's weight. It is negative when `to` is earlier,
+        0.0 for equal instants and exactly the negative with the two swapped.
+        The fractions of a second of both instants are dropped.
+
+        Days and quarter hours follow the local wall clock, daylight saving
+        included. When the clocks go forward the skipped hour's weight passes in
+        no time; when they go back the repeated hour is measured along the same
+        quarter hours twice, so business time steps back at the change and two
+        instants an hour apart that show the same wall-clock time are 0.0
+        apart (2025-11-02 05:30 UTC to 06:30 UTC in US/Eastern).
+
+        With the embedded calendar: Monday 2025-01-06 00:00 local to Tuesday
+        00:00 is \(1/297.4 \approx 0.00336247\), to the next Monday
+        \(5.7/297.4 \approx 0.0191661\), and Saturday 2025-01-11 to Sunday
+        \(0.27/297.4\).
+
+        Raises:
+            AttributeError: an argument has no `timestamp()` method (a float,
+                for example).
+            ValueError: an instant out of range ("Invalid timestamp").
         """
 
     @staticmethod
     def get_cal_ttx(from_: _Instant, /, to: _Instant) -> float:
-        """get_cal_ttx(from, to)
+        r"""Calendar time from `from` to `to` in years of 365 days.
 
-        Calendar time from ``from`` to ``to`` in years of 365 days: the span
-        in whole seconds (truncated toward zero) divided by 31,536,000.
+        \[
+        \frac{S}{31\,536\,000}, \qquad S = \text{to} - \text{from}
+        \text{ in whole seconds, truncated toward zero.}
+        \]
+
+        A static method: it needs no calendar object and ignores weights, zones
+        and daylight saving. One day is \(86\,400/31\,536\,000 \approx
+        0.00273973\); instants 1.5 s apart give \(1/31\,536\,000\), and the
+        negative of that when swapped. The parameters are named `from` and `to`
+        (the stub spells the first `from_`).
+
+        Raises:
+            AttributeError: an argument has no `timestamp()` method.
+            ValueError: an instant out of range ("Invalid timestamp").
         """
 
     @staticmethod
     def tenor_to_ttx(tenor: str) -> float:
-        """Years of a tenor string: a decimal number followed by one unit.
+        """Years of a tenor string: a decimal number directly followed by one unit letter.
 
-        Units: ``"d"`` days (x / 365), ``"w"`` weeks (7x / 365), ``"m"``
-        months of 30 days (30x / 365), ``"y"`` years (x). ``"6m"`` is
-        180 / 365, ``"1y"`` is 1.0. Nothing is trimmed or case-folded:
-        ``"1Y"`` and ``" 1y"`` raise ``ValueError``.
+        | Unit | Meaning | Years for the number x |
+        |---|---|---|
+        | `d` | days | x / 365 |
+        | `w` | weeks | (7 x) / 365 |
+        | `m` | months of 30 days | (30 x) / 365 |
+        | `y` | years | x |
+
+        The basis is that of `get_cal_ttx`; no calendar weighting, whatever the
+        dates: `"6m"` is 180 / 365 ≈ 0.493151, `"12m"` is 360 / 365 (not 1.0),
+        `"52w"` 364 / 365, `"365d"` and `"1y"` 1.0. The number is a decimal
+        floating-point literal with an optional sign and exponent (`".5y"`,
+        `"1e1d"`, `"-1d"`, `"+3m"`), or inf, infinity or nan in any letter case;
+        one too large reads as infinity (`"1e400d"`). Nothing is trimmed or
+        case-folded.
+
+        Raises:
+            ValueError: "Invalid tenor format: " followed by the tenor when it
+                is empty or does not end in d, w, m or y (`"1Y"`, `"1.5"`,
+                `"1y "`); "cannot parse float from empty string" for a unit
+                alone (`"y"`); "invalid float literal" when the text before the
+                unit is not a number (`"1 y"`, `" 1y"`, `"+y"`).
+            TypeError: `tenor` is not a str.
         """
 
     def __repr__(self) -> str:
@@ -127,32 +225,56 @@ class Calendar:
 
 @final
 class GVVSpline:
-    """GVVSpline(expiry, **params)
+    r"""Parametric smile for one expiry: a level, a skew, a smile and two wings.
 
-    Parametric smile for one expiry: an at-the-money level, a skew and a
-    smile (curvature) term in a closed-form variance, plus put-side and
-    call-side wing terms that add variance away from ``ref_spot``.
+    The volatility at strike \(K\) for `ttx` \(T\) (a decimal), with the
+    percent parameters scaled to decimals, \(\sigma_0\) = `ref_vol`/100,
+    \(s\) = `skew`/100, \(m\) = `smile`/100, \(p\) = `pwing`/100,
+    \(q\) = `cwing`/100, and \(K_0\) = `ref_spot`:
 
-    Parameters (keywords, percent unless stated; names it does not have are
-    ignored, nothing is range-checked):
+    \[
+    \begin{aligned}
+    z &= \frac{\ln(K/K_0)}{\sqrt{T}}, &
+    y &= \Bigl(1 - \tfrac12 e^{-z^2}\Bigr)\, z, \\
+    A &= 2 s\, y\, \sigma_0 + \sigma_0^2, &
+    V &= \tfrac12\Bigl(\sqrt{4 m y^2 + A^2} + A\Bigr), \\
+    w &= 6 \tanh\Bigl(\frac{y}{6\sqrt{V}}\Bigr), &
+    U &= V + \begin{cases} p\, w^4 & y < 0 \\ q\, w^4 & y > 0 \\ 0 & y = 0 \end{cases} \\
+    \sigma(K) &= \sqrt{U}.
+    \end{aligned}
+    \]
 
-    - ``vpr`` = 1.0: stored only, no volatility depends on it;
-    - ``ref_spot`` = 100.0: the strike the smile is centred on (a price);
-    - ``ref_vol`` = 50.0: at-the-money volatility;
-    - ``skew`` = 0.0: slope term;
-    - ``smile`` = 5.0: curvature term;
-    - ``pwing`` = 0.0: wing term for strikes below ``ref_spot``;
-    - ``cwing`` = 0.0: wing term for strikes above ``ref_spot``;
-    - ``offset`` = 0.0: stored only.
+    \(V\) is the core variance (the larger root of \(V^2 - AV - m y^2 = 0\));
+    `skew` tilts it, `smile` raises both sides, `pwing` adds variance only
+    below `ref_spot` and `cwing` only above. At \(K = K_0\) the volatility is
+    `ref_vol`/100. A result that is not finite becomes NaN, so `ttx` ≤ 0, a
+    non-positive strike or a negative variance give NaN for that strike.
+    `spot` is accepted by every method and ignored.
 
-    ``spot`` is accepted by every method and ignored by the volatility
-    function. ``arb_free()`` is true when ``pwing >= 0``, ``cwing >= 0``,
-    ``smile >= 1`` and ``ref_vol > 10``. Fitting varies ``ref_vol``, ``skew``
-    and ``smile``.
+    Parameters (percent unless stated; nothing is range-checked):
 
-    ``expiry`` is any object with ``timestamp()``; it is stored and reported
-    only, never used by a computation. ``repr`` shows the class, the expiry and
-    every parameter; models pickle and copy by value.
+    | Name | Default | Role |
+    |---|---|---|
+    | `vpr` | 1.0 | stored only, no volatility depends on it |
+    | `ref_spot` | 100.0 | \(K_0\), the strike the smile is centred on (a price) |
+    | `ref_vol` | 50.0 | at-the-money volatility \(100\,\sigma_0\) |
+    | `skew` | 0.0 | slope term \(100\,s\) |
+    | `smile` | 5.0 | curvature term \(100\,m\) |
+    | `pwing` | 0.0 | wing term \(100\,p\) for strikes below `ref_spot` |
+    | `cwing` | 0.0 | wing term \(100\,q\) for strikes above `ref_spot` |
+    | `offset` | 0.0 | stored only |
+
+    `arb_free()` is true when `pwing` ≥ 0, `cwing` ≥ 0, `smile` ≥ 1 and
+    `ref_vol` > 10. Fitting varies `ref_vol`, `skew` and `smile`.
+
+    Parameters not given take their defaults, unknown names are ignored.
+    `expiry` is stored and reported only (every method takes `ttx`). `repr`
+    shows every parameter; models pickle and copy by value.
+
+    Raises:
+        TypeError: a parameter value is not a number ("argument 'params': ...").
+        AttributeError: `expiry` has no `timestamp()` method.
+        ValueError: `expiry` is out of range ("Invalid timestamp").
     """
 
     def __new__(cls, expiry: _Instant, **params: _Float) -> GVVSpline:
@@ -170,7 +292,7 @@ class GVVSpline:
         """The expiry, a timezone-aware datetime in UTC (read-only)."""
 
     def get_vol(self, ttx: _Float, spot: _Float, strikes: _Floats) -> list[float]:
-        """Decimal volatilities (0.2 is 20 %), one per strike, in input order."""
+        """Decimal volatilities (0.2 is 20 %), one per strike, in input order; ``spot`` is ignored."""
 
     def get_vol_single(self, ttx: _Float, spot: _Float, strike: _Float) -> float:
         """Decimal volatility at one strike; equals ``get_vol(ttx, spot, [strike])[0]``."""
@@ -225,31 +347,46 @@ class GVVSpline:
 
 @final
 class VolGeo:
-    """VolGeo(expiry, **params)
+    r"""Closed-form smile for one expiry from a level, a correlation and a volatility of volatility.
 
-    Closed-form smile for one expiry from an at-the-money level, a correlation
-    and a volatility of volatility. The squared volatility at each strike is
-    the larger root of a quadratic in the strike's log-moneyness scaled by
-    the square root of ``ttx``; the at-the-money level moves with spot in
-    proportion to ``rho * vvol``.
+    With \(\rho = \tanh(\texttt{corr})\), \(\nu\) = `vvol`/100, spot \(S\),
+    \(S_0\) = `ref_spot` and \(T\) = `ttx`, the at-the-money level in percent
+    moves with spot, and the squared volatility at strike \(K\) is the larger
+    root of a quadratic in the log-moneyness scaled by \(\sqrt{T}\):
 
-    Parameters (keywords, percent unless stated; names it does not have are
-    ignored, nothing is range-checked):
+    \[
+    \begin{aligned}
+    A &= \texttt{ref\_vol} + \texttt{vpr}\cdot\rho\,\texttt{vvol}\cdot
+         \frac{\ln(S/S_0)}{\sqrt{T}\;\texttt{ref\_vol}}, \qquad
+    \sigma_a = \frac{A}{100}, \\
+    x &= \frac{\ln(K/S)}{\sqrt{T}}, \qquad
+    g = \sigma_a^2 + 2\rho\,\nu\,\sigma_a\, x, \\
+    \sigma(K)^2 &= \tfrac12\Bigl(g + \sqrt{g^2 + 4\,(1-\rho^2)\,\nu^2 x^2/\sigma_a}\Bigr).
+    \end{aligned}
+    \]
 
-    - ``vpr`` = 1.0: multiplier of the spot-driven shift of the level;
-    - ``ref_spot`` = 100.0: spot at which the level equals ``ref_vol`` (a price);
-    - ``ref_vol`` = 50.0: at-the-money volatility at ``ref_spot``;
-    - ``corr`` = 0.0: unbounded correlation parameter, ``rho = tanh(corr)``
-      (no unit);
-    - ``vvol`` = 20.0: volatility of volatility;
-    - ``offset`` = 0.0: stored only.
+    At \(K = S\) the volatility is \(\sigma_a\); at \(S = S_0\) it is
+    `ref_vol`/100. With the default `corr` = 0 the smile is symmetric in
+    \(x\) and neither `ref_spot` nor `vpr` has any effect. Non-finite values
+    flow through: `ttx` = 0 gives NaN everywhere; `corr` above about 354.9
+    makes \(\rho\) NaN, below about −372.6 exactly −1.
 
-    ``arb_free()`` is true when ``vvol >= 1`` and ``ref_vol > 1``. Fitting
-    varies ``ref_vol``, ``corr`` and ``vvol``.
+    Parameters (percent unless stated; nothing is range-checked):
 
-    ``expiry`` is any object with ``timestamp()``; it is stored and reported
-    only, never used by a computation. ``repr`` shows the class, the expiry and
-    every parameter; models pickle and copy by value.
+    | Name | Default | Role |
+    |---|---|---|
+    | `vpr` | 1.0 | multiplier of the spot-driven shift of the level (no unit) |
+    | `ref_spot` | 100.0 | \(S_0\), the spot at which the level is `ref_vol` (a price) |
+    | `ref_vol` | 50.0 | at-the-money volatility at `ref_spot` |
+    | `corr` | 0.0 | unbounded correlation parameter, \(\rho = \tanh(\texttt{corr})\) (no unit) |
+    | `vvol` | 20.0 | volatility of volatility, \(100\,\nu\) |
+    | `offset` | 0.0 | stored only |
+
+    `arb_free()` is true when `vvol` ≥ 1 and `ref_vol` > 1. Fitting varies
+    `ref_vol`, `corr` and `vvol`.
+
+    Construction, `expiry`, copies and errors are as for
+    [`GVVSpline`][tessel.GVVSpline].
     """
 
     def __new__(cls, expiry: _Instant, **params: _Float) -> VolGeo:
@@ -267,7 +404,10 @@ class VolGeo:
         """The expiry, a timezone-aware datetime in UTC (read-only)."""
 
     def get_vol(self, ttx: _Float, spot: _Float, strikes: _Floats) -> list[float]:
-        """Decimal volatilities (0.2 is 20 %), one per strike, in input order."""
+        """Decimal volatilities (0.2 is 20 %), one per strike, in input order.
+
+        ``spot`` sets each strike's moneyness and moves the level away from ``ref_vol``.
+        """
 
     def get_vol_single(self, ttx: _Float, spot: _Float, strike: _Float) -> float:
         """Decimal volatility at one strike; equals ``get_vol(ttx, spot, [strike])[0]``."""
@@ -322,31 +462,49 @@ class VolGeo:
 
 @final
 class CubicSpline:
-    """CubicSpline(expiry, **params)
+    r"""Smile through eleven pillars of standardised moneyness, joined by a shape-preserving cubic in variance.
 
-    Smile set by volatilities at eleven pillars of standardised moneyness
-    z = ln(K / spot) / sqrt(ttx) / level, at z = -5, -2.5, -1.5, -1, -0.5, 0,
-    0.5, 1, 1.5, 2.5 and 5. The pillar variances are joined by a
-    shape-preserving cubic and extended linearly beyond the outer pillars.
+    The pillars stand at \(z\) = −5, −2.5, −1.5, −1, −0.5, 0, 0.5, 1, 1.5, 2.5
+    and 5. The at-the-money level \(A\) (percent) sits at \(z = 0\); each
+    increment steps the volatility from one pillar to the next one outward,
+    `p05` to `p25` on the put side and `c05` to `c25` on the call side (so the
+    pillar at −1 has \(A\) + `p05` + `p10`). With spot \(S\), \(S_0\) =
+    `ref_spot` and \(T\) = `ttx`:
 
-    Parameters (keywords, all but ``vpr`` and ``ref_spot`` in percent; names
-    it does not have are ignored, nothing is range-checked):
+    \[
+    \begin{aligned}
+    A &= \texttt{ref\_vol} + \texttt{vpr}\cdot\frac{\texttt{p05} - \texttt{c05}}{0.1}\cdot 100\cdot
+         \frac{\ln(S/S_0)}{\ln(T)\;\texttt{ref\_vol}}, \\
+    z(K) &= \frac{100\,\ln(K/S)}{\sqrt{T}\,A}.
+    \end{aligned}
+    \]
 
-    - ``vpr`` = 1.0: multiplier of the spot-driven shift of the level;
-    - ``ref_spot`` = 100.0: spot at which the level equals ``ref_vol`` (a price);
-    - ``ref_vol`` = 50.0: at-the-money volatility at ``ref_spot``;
-    - ``p05``, ``p10``, ``p15``, ``p20``, ``p25`` = 0.0: steps of the
-      volatility from the money outward on the put side, to the pillars
-      -0.5, -1, -1.5, -2.5 and -5;
-    - ``c05``, ``c10``, ``c15``, ``c20``, ``c25`` = 0.0: the same on the call
-      side, to the pillars 0.5, 1, 1.5, 2.5 and 5.
+    The pillar volatilities (percent / 100) are squared into variances, joined
+    by a monotone piecewise-cubic Hermite curve (zero slope at a pillar where
+    the neighbouring secants change sign, else their weighted harmonic mean)
+    and continued as straight lines beyond ±5; the volatility is the square
+    root, NaN where the variance is negative.
 
-    ``arb_free()`` is true when ``p25 >= 0``, ``c25 >= 0`` and ``ref_vol > 1``.
-    Fitting varies ``ref_vol`` and the ten increments.
+    Note the logarithm of `ttx` (not its square root) in the level: at `ttx`
+    = 1 the level is not finite (NaN at `spot` = `ref_spot`) and so is every
+    volatility; elsewhere at `spot` = `ref_spot` the level is `ref_vol`.
 
-    ``expiry`` is any object with ``timestamp()``; it is stored and reported
-    only, never used by a computation. ``repr`` shows the class, the expiry and
-    every parameter; models pickle and copy by value.
+    Parameters (all but `vpr` and `ref_spot` in percent; nothing is
+    range-checked):
+
+    | Name | Default | Role |
+    |---|---|---|
+    | `vpr` | 1.0 | multiplier of the spot-driven shift of the level (no unit) |
+    | `ref_spot` | 100.0 | \(S_0\), the spot at which the level is `ref_vol` (a price) |
+    | `ref_vol` | 50.0 | at-the-money volatility at `ref_spot` |
+    | `p05`, `p10`, `p15`, `p20`, `p25` | 0.0 | steps to the pillars −0.5, −1, −1.5, −2.5, −5 |
+    | `c05`, `c10`, `c15`, `c20`, `c25` | 0.0 | steps to the pillars 0.5, 1, 1.5, 2.5, 5 |
+
+    `arb_free()` is true when `p25` ≥ 0, `c25` ≥ 0 and `ref_vol` > 1. Fitting
+    varies `ref_vol` and the ten increments.
+
+    Construction, `expiry`, copies and errors are as for
+    [`GVVSpline`][tessel.GVVSpline].
     """
 
     def __new__(cls, expiry: _Instant, **params: _Float) -> CubicSpline:
@@ -426,31 +584,85 @@ class CubicSpline:
 # ---------------------------------------------------------------------------
 
 def b76_fairvalue(fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0) -> float:
-    """Black-76 value of a European call or put on the forward ``fwd``.
+    r"""Black-76 value of a European call or put on the forward `fwd`.
 
-    ``vol`` is decimal, ``ttx`` in years. For ``ttx <= 0`` or ``vol <= 0`` the
-    discounted intrinsic value ``df * max(fwd - strike, 0)`` (call) or
-    ``df * max(strike - fwd, 0)`` (put). Raises ``ValueError`` for an unknown
-    ``call_put``.
+    \[
+    C = D\,\bigl(F\,N(d_1) - K\,N(d_2)\bigr), \qquad
+    P = D\,\bigl(K\,N(-d_2) - F\,N(-d_1)\bigr),
+    \]
+
+    \[
+    d_1 = \frac{\ln(F/K) + \tfrac12\sigma^2 T}{\sigma\sqrt{T}}, \qquad
+    d_2 = d_1 - \sigma\sqrt{T}.
+    \]
+
+    Guard: for \(T \le 0\) or \(\sigma \le 0\) the discounted intrinsic
+    value, \(D\max(F-K, 0)\) for a call and \(D\max(K-F, 0)\) for a put.
+    `fwd` and `strike` are not checked: zero or negative ones give NaN or
+    infinities through the logarithm. `b76_fairvalue(100, 100, 1, 0.2, "call")`
+    is 7.965567455405804, the put the same (parity at \(F = K\)).
+
+    Returns:
+        The value, in the price units of `fwd`, discounted by `df`.
+
+    Raises:
+        ValueError: `call_put` is none of call, c, put, p in any letter case:
+            "Unknown option type: '<text in lower case>'. Use 'call'/'c' or
+            'put'/'p'."
     """
 
 def b76_delta(fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0) -> float:
-    """``df * pdf(d1) / (fwd * vol * sqrt(ttx))``, negated for a put.
+    r"""\(\pm D\,\varphi(d_1)/(F\sigma\sqrt{T})\): the forward derivative of \(D\,N(d_1)\), not the textbook delta.
 
-    Note that this is the derivative of the discounted N(d1) with respect to
-    the forward, not N(d1) itself. 0.0 for ``ttx <= 0`` or ``vol <= 0``.
+    \[
+    \text{call: } \frac{D\,\varphi(d_1)}{F\,\sigma\sqrt{T}}, \qquad
+    \text{put: } -\frac{D\,\varphi(d_1)}{F\,\sigma\sqrt{T}},
+    \]
+
+    with \(d_1\) as in [`b76_fairvalue`][tessel.b76_fairvalue]. This is
+    \(\partial\,(D\,N(d_1))/\partial F\), which equals the textbook Black-76
+    gamma \(\partial^2 V/\partial F^2\) (with the sign reversed for a put).
+    `b76_delta(100, 100, 1, 0.2, "call")` is 0.01984762737385059.
+
+    Warning:
+        Textbooks call \(\partial V/\partial F\) the delta: \(D\,N(d_1)\) for
+        a call and \(-D\,N(-d_1)\) for a put. Compute it as a central
+        difference of `b76_fairvalue`:
+
+        ```python
+        h = 1e-4 * fwd
+        delta = (b76_fairvalue(fwd + h, strike, ttx, vol, call_put, df)
+                 - b76_fairvalue(fwd - h, strike, ttx, vol, call_put, df)) / (2 * h)
+        ```
+
+    Guard: 0.0 for \(T \le 0\) or \(\sigma \le 0\).
+
+    Raises:
+        ValueError: unknown `call_put`, as for `b76_fairvalue`.
     """
 
 def b76_vega(fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, df: _Float = 1.0) -> float:
-    """Black-76 vega, ``df * fwd * pdf(d1) * sqrt(ttx)``, per 1.0 of volatility.
+    r"""Black-76 vega \(\partial V/\partial\sigma = D\,F\,\varphi(d_1)\sqrt{T}\), per 1.0 of volatility.
 
-    The same for calls and puts; 0.0 for ``ttx <= 0`` or ``vol <= 0``.
+    The same for calls and puts (no `call_put`), with \(d_1\) as in
+    [`b76_fairvalue`][tessel.b76_fairvalue]. The unit is value per 1.0 of
+    `vol`, that is per 100 volatility points: divide by 100 for the change per
+    volatility point. `b76_vega(100, 100, 1, 0.2)` is 39.69525474770118.
+
+    Guard: 0.0 for \(T \le 0\) or \(\sigma \le 0\).
     """
 
 def b76_gamma(fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, df: _Float = 1.0) -> float:
-    """Black-76 gamma, ``df * pdf(d1) / (fwd**2 * vol * sqrt(ttx))``.
+    r"""\(D\,\varphi(d_1)/(F^2\sigma\sqrt{T})\): the call's `b76_delta` divided by the forward.
 
-    The same for calls and puts; 0.0 for ``ttx <= 0`` or ``vol <= 0``.
+    Note the \(F^2\). The textbook Black-76 gamma
+    \(\partial^2 V/\partial F^2 = D\,\varphi(d_1)/(F\sigma\sqrt{T})\) is what
+    [`b76_delta`][tessel.b76_delta] returns for a call; this is that divided
+    by \(F\) once more. The same for calls and puts (no `call_put`), with
+    \(d_1\) as in [`b76_fairvalue`][tessel.b76_fairvalue].
+    `b76_gamma(100, 100, 1, 0.2)` is 0.00019847627373850588.
+
+    Guard: 0.0 for \(T \le 0\) or \(\sigma \le 0\).
     """
 
 # ---------------------------------------------------------------------------
@@ -460,51 +672,118 @@ def b76_gamma(fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, df: _Float 
 def binary_fairvalue(
     fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0
 ) -> float:
-    """Value of a binary cash-or-nothing option paying ``df`` if it ends in the money.
+    r"""Value of a binary cash-or-nothing option that pays \(D\) if it ends in the money.
 
-    ``df * N(x)`` for a call and ``df * N(-x)`` for a put, with
-    ``x = ln(fwd / strike) / (vol * sqrt(ttx))`` (no drift term). For
-    ``ttx <= 0`` or ``vol <= 0``: ``df`` if strictly in the money, else 0.0.
+    \[
+    C = D\,N(x), \qquad P = D\,N(-x), \qquad x = \frac{\ln(F/K)}{\sigma\sqrt{T}}.
+    \]
+
+    The put is computed as \(D\,N(-x)\), not as \(D\) minus the call. Every
+    `binary_*` sensitivity is an exact derivative of this value.
+
+    Warning:
+        There is no \(-\tfrac12\sigma^2 T\) drift: \(x\) is neither \(d_1\)
+        nor \(d_2\). The textbook Black-76 digital call is \(D\,N(d_2)\) with
+        \(d_2 = x - \tfrac12\sigma\sqrt{T}\); get it by passing the forward
+        shifted by the drift,
+        `binary_fairvalue(fwd * math.exp(-0.5 * vol**2 * ttx), strike, ttx, vol, call_put, df)`.
+
+    Guard: for \(T \le 0\) or \(\sigma \le 0\), \(D\) when the option is
+    strictly in the money (\(F > K\) for a call, \(F < K\) for a put), else
+    0.0; \(F = K\) gives 0.0 for both. At the money with \(T, \sigma > 0\)
+    the value is \(D/2\).
+
+    Returns:
+        The discounted value of a payout of 1.
+
+    Raises:
+        ValueError: unknown `call_put`, as for `b76_fairvalue`, also when the
+            guard applies.
     """
 
 def binary_vega(
     fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0
 ) -> float:
-    """Derivative of ``binary_fairvalue`` with respect to ``vol`` (per 1.0 of volatility).
+    r"""\(\partial V/\partial\sigma = -\varepsilon\,D\,\varphi(x)\,x/\sigma\) of `binary_fairvalue`, per 1.0 of volatility.
 
-    The put's is the call's negated; 0.0 for ``ttx <= 0`` or ``vol <= 0``.
+    \(\varepsilon = +1\) for a call and \(-1\) for a put, \(x\) as in
+    [`binary_fairvalue`][tessel.binary_fairvalue]. Per 1.0 of `vol` (per 100
+    volatility points); zero at the money.
+
+    Guard: 0.0 for \(T \le 0\) or \(\sigma \le 0\).
+
+    Raises:
+        ValueError: unknown `call_put`.
     """
 
 def binary_delta(
     fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0
 ) -> float:
-    """First derivative of ``binary_fairvalue`` with respect to ``fwd``.
+    r"""\(\partial V/\partial F = \varepsilon\,D\,\varphi(x)/(F\sigma\sqrt{T})\) of `binary_fairvalue`.
 
-    The put's is the call's negated; 0.0 for ``ttx <= 0`` or ``vol <= 0``.
+    \(\varepsilon = +1\) for a call and \(-1\) for a put, \(x\) as in
+    [`binary_fairvalue`][tessel.binary_fairvalue].
+    `binary_delta(100, 100, 1, 0.2, "call")` is 0.019947114020071634.
+
+    Guard: 0.0 for \(T \le 0\) or \(\sigma \le 0\).
+
+    Raises:
+        ValueError: unknown `call_put`.
     """
 
 def binary_gamma(
     fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0
 ) -> float:
-    """Second derivative of ``binary_fairvalue`` with respect to ``fwd``.
+    r"""\(\partial^2 V/\partial F^2\) of `binary_fairvalue`.
 
-    The put's is the call's negated; 0.0 for ``ttx <= 0`` or ``vol <= 0``.
+    \[
+    -\varepsilon\,\frac{D\,\varphi(x)}{F^2 s}\Bigl(1 + \frac{x}{s}\Bigr), \qquad s = \sigma\sqrt{T},
+    \]
+
+    \(\varepsilon = +1\) for a call and \(-1\) for a put, \(x\) as in
+    [`binary_fairvalue`][tessel.binary_fairvalue].
+    `binary_gamma(100, 100, 1, 0.2, "call")` is −0.00019947114020071633.
+
+    Guard: 0.0 for \(T \le 0\) or \(\sigma \le 0\).
+
+    Raises:
+        ValueError: unknown `call_put`.
     """
 
 def binary_speed(
     fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0
 ) -> float:
-    """Third derivative of ``binary_fairvalue`` with respect to ``fwd``.
+    r"""\(\partial^3 V/\partial F^3\) of `binary_fairvalue`.
 
-    The put's is the call's negated; 0.0 for ``ttx <= 0`` or ``vol <= 0``.
+    \[
+    \varepsilon\,\frac{D\,\varphi(x)}{F^3 s}
+    \Bigl(\Bigl(\frac{x}{s} + 2\Bigr)\Bigl(\frac{x}{s} + 1\Bigr) - \frac{1}{s^2}\Bigr),
+    \qquad s = \sigma\sqrt{T},
+    \]
+
+    \(\varepsilon = +1\) for a call and \(-1\) for a put, \(x\) as in
+    [`binary_fairvalue`][tessel.binary_fairvalue].
+
+    Guard: 0.0 for \(T \le 0\) or \(\sigma \le 0\).
+
+    Raises:
+        ValueError: unknown `call_put`.
     """
 
 def binary_theta(
     fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0
 ) -> float:
-    """Decay of ``binary_fairvalue`` as time passes: minus its derivative in ``ttx``, per year.
+    r"""\(-\partial V/\partial T = \varepsilon\,D\,\varphi(x)\,x/(2T)\) of `binary_fairvalue`: its decay per year.
 
-    The put's is the call's negated; 0.0 for ``ttx <= 0`` or ``vol <= 0``.
+    \(\varepsilon = +1\) for a call and \(-1\) for a put, \(x\) as in
+    [`binary_fairvalue`][tessel.binary_fairvalue]. Per year of `ttx`, in
+    whatever measure `ttx` was taken (business or calendar time); it is not
+    divided by any day count. Zero at the money.
+
+    Guard: 0.0 for \(T \le 0\) or \(\sigma \le 0\).
+
+    Raises:
+        ValueError: unknown `call_put`.
     """
 
 # ---------------------------------------------------------------------------
@@ -514,10 +793,28 @@ def binary_theta(
 def calibrate_black76_iv(
     ttx: _Float, fwd: _Float, strike: _Float, price: _Float, call_put: _CallPut, df: _Float = 1.0
 ) -> float:
-    """Decimal Black-76 volatility at which ``b76_fairvalue`` gives ``price``.
+    r"""The decimal Black-76 volatility at which `b76_fairvalue` gives `price`.
 
-    Note the order: ``ttx`` first. Brent's method on [0.01, 10.0] with an
-    absolute tolerance of 1e-4 in volatility, so the result is only that
-    close (about 0.200014 for a price made with 0.2). Returns NaN, without
-    raising, when no volatility in the interval matches the price.
+    Note the order: `ttx` first, then `fwd`, `strike` and `price`.
+
+    Solves \(\texttt{b76\_fairvalue}(F, K, T, \sigma, \texttt{call\_put}, D) = P\)
+    for \(\sigma\) with Brent's method (inverse quadratic interpolation,
+    secant steps and bisection) on \([0.01, 10]\), to an absolute tolerance of
+    \(10^{-4}\) in \(\sigma\), with at most 100 evaluations after the two ends.
+    The result is only that close: the price made with `vol` = 0.2 at the
+    money gives 0.20001446329252923.
+
+    Returns NaN, without raising, when no volatility in \([0.01, 10]\)
+    reaches the price: a price below the value at 0.01 (a negative price, or
+    one below the discounted intrinsic value) or above the value at 10 (a
+    call above \(D F\)). For \(T \le 0\) the value does not depend on
+    \(\sigma\): a price equal to the discounted intrinsic value gives 10.0,
+    any other NaN. A NaN price gives a value within the tolerance of 0.01.
+
+    Returns:
+        A volatility in \([0.01, 10]\), or NaN.
+
+    Raises:
+        ValueError: unknown `call_put`, as for `b76_fairvalue`, also when the
+            price is out of reach.
     """

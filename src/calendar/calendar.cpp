@@ -99,73 +99,102 @@ double Calendar::span_weight(std::int64_t days, int first_weekday) const {
     return h;
 }
 
-const Calendar::Year& Calendar::year_entry(std::int64_t year) {
-    if (last_year_ < years_.size() && years_[last_year_].year == year) return years_[last_year_];
-    auto it = std::lower_bound(years_.begin(), years_.end(), year,
-                               [](const Year& y, std::int64_t v) { return y.year < v; });
-    if (it == years_.end() || it->year != year) {
+const Calendar::Year& Calendar::year_entry(std::int64_t year, YearHint& hint) {
+    if (hint.year != nullptr && hint.year->year == year) return *hint.year;
+    auto it = years_.find(year);
+    if (it == years_.end()) {
         // Local years stay far inside the 64-bit year range of the date
         // arithmetic, so the next 1 January always exists.
         const cctz::civil_day jan1(year, 1, 1);
-        const int weekday = weekday_index(jan1);
+        Year y{};
+        y.year = year;
+        y.jan1_weekday = weekday_index(jan1);
         const std::int64_t days = cctz::civil_day(year + 1, 1, 1) - jan1;
-        const double weight = span_weight(days, weekday);
-        const std::int64_t first_day = jan1 - cctz::civil_day(1970, 1, 1);
-        it = years_.insert(it, Year{year, weight, jan1, weekday, first_day, first_day + days});
+        y.weight = span_weight(days, y.jan1_weekday);
+        y.first_day = jan1 - cctz::civil_day(1970, 1, 1);
+        y.end_day = y.first_day + days;
+        cover_offsets(y);
+        it = years_.emplace(year, y).first;
     }
-    last_year_ = static_cast<std::size_t>(it - years_.begin());
-    return *it;
+    hint.year = &it->second;
+    return it->second;
 }
 
-const Calendar::Year& Calendar::year_of_day(std::int64_t day) {
-    if (last_year_ < years_.size()) {
-        const Year& y = years_[last_year_];
-        if (y.first_day <= day && day < y.end_day) return y;
-    }
-    return year_entry((cctz::civil_day(1970, 1, 1) + day).year());
+const Calendar::Year& Calendar::year_of_day(std::int64_t day, YearHint& hint) {
+    if (hint.year != nullptr && hint.year->first_day <= day && day < hint.year->end_day) return *hint.year;
+    return year_entry((cctz::civil_day(1970, 1, 1) + day).year(), hint);
 }
 
-// The offset in force at the instant `utc` (seconds since the epoch), from the
-// span of the last lookup when that covers it: the instants of one pricing
-// session seldom cross a change of offset, and a lookup costs more than the
-// rest of bus_time.
-std::int64_t Calendar::utc_offset(std::int64_t utc) {
-    if (offset_span_.begin <= utc && utc < offset_span_.end) return offset_span_.offset;
-    const cctz::time_point<cctz::seconds> tp{cctz::seconds(utc)};
-    const auto found = zone_.lookup(tp);
-    // The local wall clock is the UTC one moved by the offset.
-    const std::int64_t offset = found.cs - (cctz::civil_second(1970, 1, 1, 0, 0, 0) + utc);
-    // The changes around `utc`: the last one at or before it and the first
-    // one after it bound the span. Past the zone's table of changes the
-    // library does not promise those, so such instants are not cached; nor
-    // is a span whose ends disagree with the offset.
-    offset_span_ = OffsetSpan{0, 0, 0};
-    cctz::time_zone::civil_transition before, after;
-    if (utc == std::numeric_limits<std::int64_t>::max() || !zone_.prev_transition(tp + cctz::seconds(1), &before) ||
-        !zone_.next_transition(tp, &after))
-        return offset;
-    const auto offset_at = [&](std::int64_t s) {
-        return zone_.lookup(cctz::time_point<cctz::seconds>{cctz::seconds(s)}).cs -
-               (cctz::civil_second(1970, 1, 1, 0, 0, 0) + s);
+// The cached year whose offsets cover the instant `utc`, if any. The year
+// that holds it on the UTC calendar does when it is cached: its range runs a
+// day past the local year at either end, more than any offset.
+const Calendar::Year* Calendar::year_around(std::int64_t utc, YearHint& hint) const {
+    if (hint.year != nullptr && hint.year->covers(utc)) return hint.year;
+    const auto it = years_.find((cctz::civil_second(1970, 1, 1, 0, 0, 0) + utc).year());
+    if (it == years_.end() || !it->second.covers(utc)) return nullptr;
+    hint.year = &it->second;
+    return &it->second;
+}
+
+// The offset in force at the instant `utc` (seconds since the epoch), asked of
+// the zone: the local wall clock is the UTC one moved by the offset.
+std::int64_t Calendar::zone_offset(std::int64_t utc) const {
+    const auto found = zone_.lookup(cctz::time_point<cctz::seconds>{cctz::seconds(utc)});
+    return found.cs - (cctz::civil_second(1970, 1, 1, 0, 0, 0) + utc);
+}
+
+// Records the zone's changes of offset over the instants from a day before
+// the year's local start to a day after its end, which hold every instant of
+// the year whatever its offset (always under a day). An instant of a year met
+// before then finds its offset by a short scan instead of a search of the
+// zone's table, however the two arguments alternate between periods and
+// years. The range stays empty, and the zone is asked at every instant,
+// unless the table names every change in it: past the table's ends the
+// library promises no changes (nor says where it stops naming them), and a
+// change whose time or offsets disagree with a direct lookup is not trusted.
+void Calendar::cover_offsets(Year& y) const {
+    constexpr __int128 kMargin = 86400;
+    const auto clamp = [](__int128 s) {
+        return static_cast<std::int64_t>(
+            std::clamp<__int128>(s, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()));
     };
-    const std::int64_t begin = zone_.lookup(before.to).trans.time_since_epoch().count();
-    const std::int64_t end = zone_.lookup(after.to).trans.time_since_epoch().count();
-    if (begin <= utc && utc < end && offset_at(begin) == offset && offset_at(end - 1) == offset)
-        offset_span_ = OffsetSpan{begin, end, offset};
-    return offset;
+    const std::int64_t from = clamp(static_cast<__int128>(y.first_day) * 86400 - kMargin);
+    const std::int64_t to = clamp(static_cast<__int128>(y.end_day) * 86400 + kMargin);
+    y.from = y.to = from;
+    y.change_count = 0;
+    std::int64_t at = from, offset = zone_offset(from);
+    y.offset = offset;
+    for (;;) {
+        cctz::time_zone::civil_transition next;
+        if (!zone_.next_transition(cctz::time_point<cctz::seconds>{cctz::seconds(at)}, &next)) return;
+        const std::int64_t change = zone_.lookup(next.to).trans.time_since_epoch().count();
+        if (change <= at || zone_offset(std::min(change, to) - 1) != offset) return;
+        if (change >= to) break;
+        const std::int64_t after = zone_offset(change);
+        if (after != offset) {  // a change of name or of daylight flag alone moves no clock
+            if (y.change_count == kMaxChanges) return;
+            y.changes[y.change_count++] = OffsetChange{change, after};
+        }
+        at = change;
+        offset = after;
+    }
+    y.to = to;
 }
 
-double Calendar::bus_time(const Instant& t) {
+double Calendar::bus_time(const Instant& t, YearHint& hint) {
     // Sub-second parts, leap nanoseconds included, do not move the wall clock.
     // The local wall clock is read as whole days and the second of the day.
+    const Year* around = year_around(t.seconds, hint);
+    const std::int64_t offset = around != nullptr ? around->offset_at(t.seconds) : zone_offset(t.seconds);
     std::int64_t local;
-    if (__builtin_add_overflow(t.seconds, utc_offset(t.seconds), &local))  // only at the ends of the int64 range
+    if (__builtin_add_overflow(t.seconds, offset, &local))  // only at the ends of the int64 range
         local = t.seconds < 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
     // From the remainder, not local - day * 86400, which overflows at the ends.
     const std::int64_t rem = local % 86400;
     const std::int64_t day = local / 86400 - (rem < 0);
     const std::int64_t second_of_day = rem < 0 ? rem + 86400 : rem;
-    const Year& year = year_of_day(day);
+    const Year& year = around != nullptr && around->first_day <= day && day < around->end_day ? *around
+                                                                                               : year_of_day(day, hint);
     const std::int64_t n = day - year.first_day;
     double p = span_weight(n, year.jan1_weekday);
     if (const auto& curve = day_curves_[(year.jan1_weekday + n) % 7]) {
@@ -178,8 +207,8 @@ double Calendar::bus_time(const Instant& t) {
 }
 
 double Calendar::get_bus_ttx(const Instant& from, const Instant& to) {
-    const double end = bus_time(to);
-    const double start = bus_time(from);
+    const double end = bus_time(to, to_hint_);
+    const double start = bus_time(from, from_hint_);
     return end - start;
 }
 

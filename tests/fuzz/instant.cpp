@@ -1,5 +1,6 @@
 // Timestamp-to-instant arithmetic and back to UTC wall-clock fields, checked
-// against independent civil-date arithmetic. Input: two doubles (16 bytes).
+// against independent civil-date arithmetic; calendar and business time
+// between the two instants. Input: two doubles (16 bytes).
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -44,6 +45,8 @@ Civil civil_from_days(std::int64_t z) {
 }
 
 std::int64_t floor_div(std::int64_t a, std::int64_t b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
+
+bool same_bits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
 
 [[noreturn]] void fail(double a, const char* what) {
     std::fprintf(stderr, "timestamp %.17g: %s\n", a, what);
@@ -121,5 +124,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                            (static_cast<std::int64_t>(tb->nanos) - static_cast<std::int64_t>(ta->nanos));
     if (span != static_cast<double>(static_cast<std::int64_t>(nanos / kNanos)) / 31536000.0)
         fail(a, "get_cal_ttx is not the truncated whole seconds");
+
+    // One calendar kept warm over the whole run, its per-year cache full of
+    // the years of earlier inputs, must agree with cold ones; each cold one
+    // reads its first argument's offset from the zone directly.
+    static const Calendar cold = Calendar::create("BTCUSDT").value();
+    static Calendar warm = cold;
+    const double bus = warm.get_bus_ttx(*ta, *tb);
+    if (bus != -warm.get_bus_ttx(*tb, *ta)) fail(a, "get_bus_ttx is not antisymmetric");
+    if (!same_bits(bus, Calendar(cold).get_bus_ttx(*ta, *tb)) || bus != -Calendar(cold).get_bus_ttx(*tb, *ta))
+        fail(a, "the per-year cache changed a result");
     return 0;
 }

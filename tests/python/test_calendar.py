@@ -1,8 +1,10 @@
-"""The trading calendar through the Python surface, against a plain-Python reference."""
-import json
+"""The trading calendar through the Python surface, against the plain-Python
+reference that the benchmarks time (bench/reference.py)."""
+import importlib.util
 import math
 import os
-from datetime import date, datetime, timedelta, timezone
+import random
+from datetime import datetime, timedelta
 from zoneinfo import ZoneInfo
 
 import pytest
@@ -11,56 +13,21 @@ from hypothesis import given, settings, strategies as st
 import tessel
 from conftest import UTC
 
-Calendar = tessel.Calendar
-DOC = os.path.join(os.path.dirname(__file__), "..", "..", "src", "calendar", "btcusdt.json")
-EASTERN = ZoneInfo("US/Eastern")
-DAYS = ["monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday"]
+ROOT = os.path.join(os.path.dirname(__file__), "..", "..")
 
 
 def load_reference():
-    with open(DOC, "rb") as f:
-        doc = json.loads(f.read())
-    weights = [doc["DayWeightings"][d] for d in DAYS]
-    curves = []
-    for d, u in zip(DAYS, weights):
-        raw = [0.0] * 96
-        for key, w in doc["TimeWeightings"][d].items():
-            h, m = key.split(" - ")[0].split(":")
-            raw[(int(h) * 60 + int(m)) // 15] = w
-        total = 0.0
-        for w in raw:
-            total += w
-        c = [0.0]
-        for w in raw:
-            c.append(c[-1] + (w / total) * u)
-        curves.append(c)
-    return weights, curves
+    spec = importlib.util.spec_from_file_location("reference", os.path.join(ROOT, "bench", "reference.py"))
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
 
 
-WEIGHTS, CURVES = load_reference()
-WEEK = sum(WEIGHTS)
-
-
-def span(n, first):
-    h = (n // 7) * WEEK
-    for i in range(n % 7):
-        h += WEIGHTS[(first + i) % 7]
-    return h
-
-
-def year_weight(y):
-    return span((date(y + 1, 1, 1) - date(y, 1, 1)).days, date(y, 1, 1).weekday())
-
-
-def bus_time(t):
-    local = t.astimezone(EASTERN)
-    y = local.year
-    p = span((local.date() - date(y, 1, 1)).days, date(y, 1, 1).weekday())
-    c = CURVES[local.weekday()]
-    s = float(local.hour * 3600 + local.minute * 60 + local.second)
-    k = min(int(s // 900), 95)
-    p = p + ((c[k + 1] - c[k]) * (math.fmod(s, 900) / 900) + c[k])
-    return y + p / year_weight(y)
+reference = load_reference()
+with open(os.path.join(ROOT, "src", "calendar", "btcusdt.json"), encoding="utf-8") as f:
+    REF = reference.PyCalendar(f.read())
+Calendar = tessel.Calendar
+EASTERN = ZoneInfo("US/Eastern")
 
 
 def eastern(*args):
@@ -102,7 +69,7 @@ def test_year_boundaries_are_exact():
 def test_spring_forward_skips_the_missing_hour():
     a = datetime(2025, 3, 9, 6, 59, tzinfo=UTC)  # 01:59 EST
     b = datetime(2025, 3, 9, 7, 0, tzinfo=UTC)  # 03:00 EDT
-    sunday = CURVES[6]
+    sunday = REF.curves[6]
     weight = (sunday[8] - sunday[7]) / 15 + (sunday[12] - sunday[8])
     assert CAL.get_bus_ttx(a, b) == pytest.approx(weight / 297.4, rel=1e-9)
 
@@ -127,7 +94,7 @@ instants = st.datetimes(min_value=datetime(1975, 1, 1), max_value=datetime(2060,
 @settings(max_examples=400, deadline=None)
 @given(a=instants, b=instants)
 def test_against_reference(a, b):
-    assert CAL.get_bus_ttx(a, b) == bus_time(b) - bus_time(a)
+    assert CAL.get_bus_ttx(a, b) == REF.get_bus_ttx(a, b)
     assert CAL.get_bus_ttx(b, a) == -CAL.get_bus_ttx(a, b)
 
 
@@ -140,6 +107,42 @@ def test_business_time_never_decreases_outside_the_fall_back_hour(a, minutes):
            for d in range(0, minutes // 1440 + 2)):
         return
     assert CAL.get_bus_ttx(a, b) >= 0.0
+
+
+def instants_around_every_change(first_year, end_year, seed):
+    """Both sides of every offset change of the zone, local new years, and
+    random instants, in a shuffled order."""
+    out = []
+    for change in reference.offset_changes(EASTERN, first_year, end_year):
+        out += [change + timedelta(seconds=d) for d in (-3601, -3600, -1, 0, 1, 3599, 3600)]
+    for y in range(first_year, end_year):
+        new_year = datetime(y, 1, 1, tzinfo=EASTERN).astimezone(UTC)
+        out += [new_year - timedelta(seconds=1), new_year]
+    rng = random.Random(seed)
+    first = int(datetime(first_year, 1, 1, tzinfo=UTC).timestamp())
+    end = int(datetime(end_year, 1, 1, tzinfo=UTC).timestamp())
+    out += [datetime.fromtimestamp(rng.randrange(first, end), UTC) for _ in range(3000)]
+    out = [t + timedelta(microseconds=rng.choice((0, 1, 500000, 999999))) for t in out]
+    rng.shuffle(out)
+    return out
+
+
+def test_every_offset_change_and_year_end_against_reference():
+    # One warm calendar meets the instants in a random order, each against its
+    # neighbour and against a fixed expiry, in both directions: every pairing
+    # of offset periods and of years a pricing loop can make, across 1900-2200.
+    instants = instants_around_every_change(1900, 2200, seed=13)
+    assert len(instants) > 6000
+    warm = Calendar("BTCUSDT")
+    expiry = datetime(2026, 6, 26, 8, tzinfo=UTC)
+    for i, a in enumerate(instants):
+        b = instants[i - 1]
+        expected = REF.get_bus_ttx(a, b)
+        assert warm.get_bus_ttx(a, b) == expected, (a, b)
+        assert warm.get_bus_ttx(b, a) == -expected, (b, a)
+        assert warm.get_bus_ttx(a, expiry) == REF.get_bus_ttx(a, expiry), a
+        if i % 500 == 0:
+            assert Calendar("BTCUSDT").get_bus_ttx(a, b) == expected, (a, b)
 
 
 def test_cache_does_not_change_results():

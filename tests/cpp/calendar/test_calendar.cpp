@@ -1,13 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <random>
+#include <set>
 #include <string>
+#include <vector>
+
+#include <cctz/civil_time.h>
+#include <cctz/time_zone.h>
 
 #include "calendar/calendar.hpp"
 #include "calendar/embedded_docs.hpp"
+#include "calendar/zones.hpp"
 #include "support.hpp"
 
 namespace {
@@ -223,6 +230,138 @@ TEST(BusinessTime, AntisymmetricCacheTransparentAndSafeAtTheEnds) {
     // Local years -262145 and 262144 sit just beyond the UTC ones.
     EXPECT_NEAR(warm.get_bus_ttx(at(1970, 1, 1), ends[2]), -262144.0 - 1970.0, 1.0);
     EXPECT_NEAR(warm.get_bus_ttx(at(1970, 1, 1), ends[3]), 262144.0 - 1970.0, 1.0);
+}
+
+// ---- the per-year cache against the zone asked directly ----
+
+// The embedded document with another zone.
+Calendar embedded_in(const std::string& zone) {
+    std::string text(tessel::calendar::docs::documents[0].text, tessel::calendar::docs::documents[0].size);
+    const std::string from = "\"US/Eastern\"";
+    text.replace(text.find(from), from.size(), "\"" + zone + "\"");
+    return make(text);
+}
+
+cctz::time_zone zone_named(const std::string& name) { return tessel::calendar::load_zone(name).value(); }
+
+// The coordinate from the formulas, with the offset asked of the zone for
+// every instant and the dates from the civil-time arithmetic.
+double reference_bus_time(const Calendar& cal, const cctz::time_zone& zone, const Instant& t) {
+    const cctz::civil_second epoch(1970, 1, 1, 0, 0, 0);
+    const std::int64_t offset = zone.lookup(cctz::time_point<cctz::seconds>{cctz::seconds(t.seconds)}).cs - (epoch + t.seconds);
+    std::int64_t local;
+    if (__builtin_add_overflow(t.seconds, offset, &local))
+        local = t.seconds < 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+    const cctz::civil_second wall = epoch + local;
+    const cctz::civil_day day(wall), jan1(day.year(), 1, 1);
+    const int first = static_cast<int>(cctz::get_weekday(jan1));
+    const auto span = [&](std::int64_t n) {
+        double h = static_cast<double>(n / 7) * cal.week_weight();
+        for (std::int64_t i = 0; i < n % 7; ++i) h += cal.day_weight(static_cast<int>((first + i) % 7));
+        return h;
+    };
+    double p = span(day - jan1);
+    if (const auto& c = cal.day_curve(static_cast<int>(cctz::get_weekday(day)))) {
+        const double s = wall.hour() * 3600.0 + wall.minute() * 60.0 + wall.second();
+        const auto k = std::min(static_cast<int>(std::floor(s / 900)), 95);
+        p = p + (((*c)[k + 1] - (*c)[k]) * (std::fmod(s, 900) / 900) + (*c)[k]);
+    }
+    return static_cast<double>(day.year()) + p / span(cctz::civil_day(day.year() + 1, 1, 1) - jan1);
+}
+
+// Instants on both sides of every change of offset the zone's table names
+// from 1800 on, around local new years and through the year far out (where
+// the table has ended), and at the ends of the 64-bit range.
+std::vector<Instant> probe_instants(const cctz::time_zone& zone) {
+    std::vector<Instant> out;
+    const auto add = [&](std::int64_t s) { out.push_back(Instant{s, static_cast<std::uint32_t>(out.size() % 3) * 400'000'000}); };
+    auto tp = zone.lookup(cctz::civil_second(1800, 1, 1, 0, 0, 0)).pre;
+    cctz::time_zone::civil_transition next;
+    while (zone.next_transition(tp, &next) && next.from.year() < 3000) {
+        tp = zone.lookup(next.to).trans;
+        for (const std::int64_t d : {-86400, -3601, -3600, -1, 0, 1, 3599, 3600, 86399})
+            add(tp.time_since_epoch().count() + d);
+    }
+    for (const int y : {-262144, -5000, 1, 1600, 1800, 1883, 1884, 1950, 2025, 2026, 2037, 2038, 2400, 2436, 2437,
+                        2438, 2500, 3000, 10000, 262143}) {
+        const std::int64_t s = zone.lookup(cctz::civil_second(y, 1, 1, 0, 0, 0)).pre.time_since_epoch().count();
+        for (const std::int64_t d : {-86401, -1, 0, 1, 86400}) add(s + d);
+        for (int m = 2; m <= 12; ++m) add(zone.lookup(cctz::civil_second(y, m, 15, 12, 0, 0)).pre.time_since_epoch().count());
+    }
+    const std::int64_t lo = std::numeric_limits<std::int64_t>::min(), hi = std::numeric_limits<std::int64_t>::max();
+    const std::int64_t year = 366 * 86400;
+    for (const std::int64_t s : {lo, lo + 1, lo + 400 * year, hi - 400 * year, hi - 1, hi}) add(s);
+    return out;
+}
+
+class ZoneOffsets : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ZoneOffsets, CachedYearsGiveTheZonesOwnOffsets) {
+    const cctz::time_zone zone = zone_named(GetParam());
+    Calendar cal = embedded_in(GetParam());
+    std::vector<Instant> ts = probe_instants(zone);
+    std::shuffle(ts.begin(), ts.end(), std::mt19937_64(7));
+    const auto ref = [&](const Instant& t) { return reference_bus_time(cal, zone, t); };
+    // Each instant against its neighbour in the shuffled order and against a
+    // fixed expiry, in both directions, so the two arguments' years alternate
+    // as in a pricing loop and each instant is met cold and warm.
+    const Instant expiry = at(2026, 6, 26, 8);
+    for (int round = 0; round < 2; ++round) {
+        for (std::size_t i = 0; i < ts.size(); ++i) {
+            const Instant& a = ts[i];
+            const Instant& b = ts[(i + 1) % ts.size()];
+            ASSERT_EQ(cal.get_bus_ttx(a, b), ref(b) - ref(a)) << a.seconds << " " << b.seconds;
+            ASSERT_EQ(cal.get_bus_ttx(b, a), ref(a) - ref(b)) << a.seconds << " " << b.seconds;
+            ASSERT_EQ(cal.get_bus_ttx(a, expiry), ref(expiry) - ref(a)) << a.seconds;
+        }
+    }
+}
+
+// New York with its table's ends (local mean time to 1883, rules from the
+// table's last entry on); changes of 24 hours (Apia skipped 2011-12-30), of
+// half an hour (Lord Howe), of two hours (Troll), four a year (Cairo 2010),
+// negative daylight saving (Dublin); no changes after 1951 (Tokyo) or ever.
+INSTANTIATE_TEST_SUITE_P(Zones, ZoneOffsets,
+                         ::testing::Values("US/Eastern", "Pacific/Apia", "Australia/Lord_Howe", "Antarctica/Troll",
+                                           "Africa/Cairo", "Africa/Casablanca", "Europe/Dublin", "Asia/Tokyo", "UTC"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             std::replace(name.begin(), name.end(), '/', '_');
+                             return name;
+                         });
+
+TEST(BusinessTime, AWarmCacheGivesWhatAColdOneGives) {
+    Calendar cal = make("");
+    // The four pairs of a pricing loop: within one offset, across a change of
+    // offset, across a year end, across both; then years met in any order.
+    const Instant pairs[4][2] = {{at(2025, 1, 10), at(2025, 2, 10)}, {at(2025, 1, 10), at(2025, 6, 10)},
+                                 {at(2025, 12, 10), at(2026, 1, 10)}, {at(2025, 12, 10), at(2026, 6, 26)}};
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(cal.get_bus_ttx(pairs[i % 4][0], pairs[i % 4][1]),
+                  make("").get_bus_ttx(pairs[i % 4][0], pairs[i % 4][1]));
+    std::mt19937_64 rng(99);
+    std::uniform_int_distribution<std::int64_t> secs(-4'000'000'000, 20'000'000'000);  // 1843 to 2603
+    for (int i = 0; i < 3000; ++i) {
+        const Instant a{secs(rng), 0}, b{secs(rng), 0};
+        ASSERT_EQ(cal.get_bus_ttx(a, b), make("").get_bus_ttx(a, b)) << a.seconds << " " << b.seconds;
+    }
+    // Every year of a long stretch, newest first and then oldest first.
+    for (std::int64_t y = 2600; y >= 1600; --y) cal.get_bus_ttx(at(y, 7, 1), at(2025, 1, 1));
+    for (std::int64_t y = 1600; y <= 2600; y += 7)
+        ASSERT_EQ(cal.get_bus_ttx(at(y, 3, 9, 7), at(2025, 1, 1)),
+                  make("").get_bus_ttx(at(y, 3, 9, 7), at(2025, 1, 1)));
+}
+
+TEST(BusinessTime, CopiesGoTheirOwnWay) {
+    Calendar warm = make("");
+    const Instant a = at(2025, 12, 10), b = at(2026, 6, 26), c = at(1999, 7, 4, 16), d = at(2077, 3, 14, 7);
+    const double ab = warm.get_bus_ttx(a, b);
+    Calendar copy = warm;  // the years met so far, then a cache of its own
+    EXPECT_EQ(copy.get_bus_ttx(c, d), make("").get_bus_ttx(c, d));
+    EXPECT_EQ(warm.get_bus_ttx(a, b), ab);
+    EXPECT_EQ(copy.get_bus_ttx(a, b), ab);
+    warm = copy;
+    EXPECT_EQ(warm.get_bus_ttx(d, c), -copy.get_bus_ttx(c, d));
 }
 
 TEST(CalendarTime, WholeSecondsTowardZero) {
