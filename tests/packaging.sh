@@ -23,9 +23,12 @@ fail() { echo "packaging: FAILED: $*" >&2; exit 1; }
 
 # The interpreters to install into: every pyenv CPython 3.10-3.13, or else the
 # system's python3 (a machine without pyenv, such as a bare Debian).
+pyenv_python() {  # version pattern: the newest pyenv CPython of it, or nothing
+    (shopt -u nullglob; ls -d "$HOME"/.pyenv/versions/$1.*/bin/python3 2>/dev/null | sort -V | tail -n 1) || true
+}
 PYTHONS=()
 for v in 3.10 3.11 3.12 3.13; do
-    exe=$(ls -d "$HOME"/.pyenv/versions/"$v".*/bin/python3 2>/dev/null | sort -V | tail -n 1 || true)
+    exe=$(pyenv_python "$v")
     if [ -n "$exe" ]; then PYTHONS+=("$exe"); else echo "   no pyenv CPython $v"; fi
 done
 if [ ${#PYTHONS[@]} -eq 0 ]; then
@@ -241,7 +244,7 @@ step "pip install $(basename "$SDIST") into a fresh venv of $("$SDIST_PY" --vers
     fail "installed-module checks of the sdist install"
 
 # An interpreter older than the tag must refuse the wheel.
-old=$(ls -d "$HOME"/.pyenv/versions/3.9.*/bin/python3 2>/dev/null | sort -V | tail -n 1 || true)
+old=$(pyenv_python 3.9)
 if [ -n "$old" ] && "$old" -m pip --version >/dev/null 2>&1; then
     step "refused by $("$old" --version)"
     if "$old" -m pip install --no-index --no-deps --dry-run --target "$WORK/old" "$WHEEL" >"$WORK/old.log" 2>&1; then

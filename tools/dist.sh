@@ -23,6 +23,8 @@ TMP=$(mktemp -d "${TMPDIR:-/tmp}/tessel-dist.XXXXXX")
 trap 'rm -rf "$TMP"' EXIT
 export PIP_DISABLE_PIP_VERSION_CHECK=1
 rm -f "$OUT"/tessel-*.tar.gz "$OUT"/tessel-*.whl
+BUILD_PY=$(ls -d "$HOME"/.pyenv/versions/3.1[0-9].*/bin/python3 2>/dev/null | sort -V | tail -n 1 || true)
+BUILD_PY=${BUILD_PY:-$PY}
 
 run() {  # log name, command...: quiet unless it fails
     local log=$TMP/$1.log
@@ -36,8 +38,6 @@ shopt -s nullglob
 sdists=("$OUT"/tessel-*.tar.gz)
 [ ${#sdists[@]} -eq 1 ] || { echo "dist: expected one sdist, found: ${sdists[*]:-none}" >&2; exit 1; }
 
-BUILD_PY=$(ls -d "$HOME"/.pyenv/versions/3.1[0-9].*/bin/python3 2>/dev/null | sort -V | tail -n 1 || true)
-BUILD_PY=${BUILD_PY:-$PY}
 echo "== dist: wheel from the sdist, compiled by $("$BUILD_PY" --version)"
 run wheel "$BUILD_PY" -m pip wheel "${sdists[0]}" --no-deps -w "$TMP/raw"
 raw=("$TMP"/raw/tessel-*.whl)
