@@ -9,8 +9,9 @@
 #                             wheel as compiled, before the repair
 #
 # PYTHON (default .venv/bin/python) runs build and auditwheel (requirements-dev.txt).
-# The wheel is compiled by the newest pyenv CPython found, else by PYTHON, so
-# that the newest headers serve every runtime down to 3.10.
+# The wheel is compiled by the newest pyenv CPython found, else by PYTHON: its
+# headers (the newest) then serve every runtime down to 3.10, so a limited-API
+# macro that changed meaning across releases shows up as a broken 3.10.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 PY=${PYTHON:-$ROOT/.venv/bin/python}
