@@ -114,6 +114,7 @@ for path in (raw, wheel):
     libs = sorted(n for n in names if n.startswith("tessel.libs/") and not n.endswith("/"))
     extra = [n for n in names if not n.startswith(("tessel.abi3.so", "tessel.pyi", "tessel-stubs/", "tessel-", "tessel.libs/"))]
     assert not extra, f"unexpected files in {path}: {extra}"
+    assert path == wheel or not libs, f"libraries in the wheel as compiled: {libs}"
 # The repair copies in the two libraries, and only them.
 assert [re.sub(r"-[0-9a-f]{8}\.so.*", "", n) for n in libs] == ["tessel.libs/libcctz", "tessel.libs/libsimdjson"], libs
 print(f"   {len(names)} files: module, tessel.pyi, tessel-stubs/__init__.pyi, {', '.join(libs)}, metadata")
