@@ -3,6 +3,7 @@
 #   ./dev.sh example   install what the build needs, build, run the example
 #   ./dev.sh test      install what is missing, build, run every test
 #   ./dev.sh reliability   sanitizer build of everything and bounded fuzzing (CI runs it too)
+#   ./dev.sh dist      the release files in dist/: the sdist and one manylinux wheel
 #   ./dev.sh docs [--check]   the documentation site into site/ (--check: in a browser, offline)
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -44,6 +45,25 @@ install_python() {
         "$(python_for_venv)" -m venv "$VENV"
     fi
     "$PY" -m pip install -q --disable-pip-version-check -r requirements-dev.txt
+    ensure_cmake
+}
+
+# The build needs CMake 3.26 (the stable-ABI Python module); Debian 12's is
+# 3.25, so an older one is replaced by PyPI's, in the venv.
+ensure_cmake() {
+    local have
+    have=$(cmake --version 2>/dev/null | sed -n '1s/^cmake version \([0-9]*\.[0-9]*\).*/\1/p')
+    if [ -z "$have" ] || [ "$(printf '%s\n' 3.26 "$have" | sort -V | head -n 1)" != 3.26 ]; then
+        echo "== cmake ${have:-missing} is older than 3.26: cmake from PyPI into $VENV"
+        "$PY" -m pip install -q --disable-pip-version-check 'cmake>=3.26'
+    fi
+    if [ -x "$VENV/bin/cmake" ]; then export PATH="$PWD/$VENV/bin:$PATH"; fi
+}
+
+# The major version of the installed clang, which names its versioned packages
+# (Debian 12: 14, Debian 13: 19).
+clang_major() {
+    clang -dumpversion | cut -d. -f1
 }
 
 build() {
@@ -113,13 +133,19 @@ case "${1:-}" in
         docs "${2:-}"
         ;;
     reliability)
-        install_system clang libclang-rt-14-dev
+        install_system clang
+        install_system "libclang-rt-$(clang_major)-dev"  # libFuzzer and the sanitizer runtimes
         install_python
         "$PY" -m pip install -q --disable-pip-version-check atheris
         tests/reliability.sh
         ;;
+    dist)
+        install_system
+        install_python
+        tools/dist.sh dist
+        ;;
     *)
-        echo "usage: $0 example|test|reliability|docs [--check]" >&2
+        echo "usage: $0 example|test|reliability|dist|docs [--check]" >&2
         exit 2
         ;;
 esac

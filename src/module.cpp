@@ -49,7 +49,8 @@ int exec_module(PyObject* module) noexcept {
             Ref function(PyCFunction_NewEx(const_cast<PyMethodDef*>(def), module, module_name.get()));
             if (!function || PyObject_SetAttrString(module, def->ml_name, function.get()) < 0) return -1;
         }
-        return 0;
+        // pyproject.toml's version, passed in by the build; not in __all__.
+        return PyModule_AddStringConstant(module, "__version__", TESSEL_VERSION);
     } catch (...) {
         raise_panic_from_current();
         return -1;

@@ -72,6 +72,9 @@ __all__ = [
     "calibrate_black76_iv",
 ]
 
+__version__: str
+"""The package version (as in the wheel's metadata); not part of ``__all__``."""
+
 class _Instant(Protocol):
     """Anything with a ``timestamp()`` method, such as ``datetime.datetime``.
 

@@ -6,7 +6,7 @@
 #
 #   tests/reliability.sh [sanitize|fuzz|all]     (default: all)
 #
-# Needs clang and libclang-rt-14-dev (libFuzzer) from Debian and atheris in
+# Needs clang and its libclang-rt-<major>-dev (libFuzzer) from Debian and atheris in
 # .venv. TESSEL_FUZZ_SECONDS sets the time per fuzz target (default 20).
 # Fuzzer findings are left in build-fuzz/findings/.
 set -euo pipefail

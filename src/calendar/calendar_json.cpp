@@ -163,12 +163,30 @@ void patch_numbers(std::string_view text, Attempt& a) {
     }
 }
 
+// Whether the parser refused a number that patch_numbers can read. Later
+// releases (Debian 13's) refuse integers beyond 64 bits with an error code of
+// their own, which older ones (Debian 12's) do not have.
+template <class Code>
+bool number_refused(Code error) {
+    if constexpr (requires { Code::BIGINT_ERROR; }) {
+        return error == Code::NUMBER_ERROR || error == Code::BIGINT_ERROR;
+    } else {
+        return error == Code::NUMBER_ERROR;
+    }
+}
+
 Attempt attempt(std::string_view text, bool padded, bool exact) {
     dom::parser& parser = thread_parser();
     Attempt a;
+    // JSON text has no byte order mark. Older parsers refuse one, newer ones
+    // skip it: refused here, with the older parsers' error, whatever the release.
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        a.error = simdjson::TAPE_ERROR;
+        return a;
+    }
     if (!exact) {
         a.error = parser.parse(text.data(), text.size(), !padded).get(a.root);
-        if (a.error != simdjson::NUMBER_ERROR) return a;
+        if (!number_refused(a.error)) return a;
     }
     patch_numbers(text, a);
     a.own_numbers = true;
