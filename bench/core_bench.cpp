@@ -40,13 +40,14 @@ void analytic(benchmark::State& state, Fn fn) {
     }
 }
 
-using Texted = tessel::Result<double> (*)(double, double, double, double, std::string_view, double);
+using Typed = double (*)(double, double, double, double, an::OptionType, double);
 using Plain = double (*)(double, double, double, double, double);
 
-template <Texted F>
-void texted(benchmark::State& state) {
+// The option type is read from its text on every call, as the module does.
+template <Typed F>
+void typed(benchmark::State& state) {
     analytic(state, [](double f, double k, double t, double v, std::string_view cp, double df) {
-        return F(f, k, t, v, cp, df).value();
+        return F(f, k, t, v, *an::parse_option_type(cp), df);
     });
 }
 template <Plain F>
@@ -54,16 +55,16 @@ void plain(benchmark::State& state) {
     analytic(state, [](double f, double k, double t, double v, std::string_view, double df) { return F(f, k, t, v, df); });
 }
 
-BENCHMARK(texted<&an::b76_fairvalue>)->Name("b76_fairvalue");
-BENCHMARK(texted<&an::b76_delta>)->Name("b76_delta");
+BENCHMARK(typed<&an::b76_fairvalue>)->Name("b76_fairvalue");
+BENCHMARK(typed<&an::b76_delta>)->Name("b76_delta");
 BENCHMARK(plain<&an::b76_vega>)->Name("b76_vega");
 BENCHMARK(plain<&an::b76_gamma>)->Name("b76_gamma");
-BENCHMARK(texted<&an::binary_fairvalue>)->Name("binary_fairvalue");
-BENCHMARK(texted<&an::binary_vega>)->Name("binary_vega");
-BENCHMARK(texted<&an::binary_delta>)->Name("binary_delta");
-BENCHMARK(texted<&an::binary_gamma>)->Name("binary_gamma");
-BENCHMARK(texted<&an::binary_speed>)->Name("binary_speed");
-BENCHMARK(texted<&an::binary_theta>)->Name("binary_theta");
+BENCHMARK(typed<&an::binary_fairvalue>)->Name("binary_fairvalue");
+BENCHMARK(typed<&an::binary_vega>)->Name("binary_vega");
+BENCHMARK(typed<&an::binary_delta>)->Name("binary_delta");
+BENCHMARK(typed<&an::binary_gamma>)->Name("binary_gamma");
+BENCHMARK(typed<&an::binary_speed>)->Name("binary_speed");
+BENCHMARK(typed<&an::binary_theta>)->Name("binary_theta");
 
 // At the money: the price of the case above. Deep out of the money: a call
 // struck at twice the forward, T = 0.25, vol = 0.5.
@@ -76,7 +77,7 @@ void iv(benchmark::State& state, double ttx, double fwd, double strike, double v
         benchmark::DoNotOptimize(cp);
         benchmark::DoNotOptimize(ttx);
         benchmark::DoNotOptimize(df);
-        benchmark::DoNotOptimize(an::calibrate_black76_iv(ttx, fwd, strike, price, cp, df).value());
+        benchmark::DoNotOptimize(an::calibrate_black76_iv(ttx, fwd, strike, price, *an::parse_option_type(cp), df));
     }
 }
 BENCHMARK_CAPTURE(iv, atm, 1.0, 100.0, 100.0, 0.2)->Name("calibrate_black76_iv/atm");
@@ -92,8 +93,8 @@ std::vector<double> strikes(std::size_t n) {
     return ks;
 }
 
-constexpr double kTtx = 0.25;
-constexpr double kSpot = 100.0;
+constexpr double TTX = 0.25;
+constexpr double SPOT = 100.0;
 
 vm::GVVSpline gvv() {
     return vm::GVVSpline::from_params(
@@ -121,7 +122,7 @@ vm::CubicSpline cubic() {
 template <class M>
 void get_vol(benchmark::State& state, M model) {
     const std::vector<double> ks = strikes(static_cast<std::size_t>(state.range(0)));
-    double ttx = kTtx, spot = kSpot;
+    double ttx = TTX, spot = SPOT;
     for (auto _ : state) {
         benchmark::DoNotOptimize(ttx);
         benchmark::DoNotOptimize(spot);
@@ -134,7 +135,7 @@ template <class M>
 void get_jacobian(benchmark::State& state, M model) {
     const std::vector<double> ks = strikes(static_cast<std::size_t>(state.range(0)));
     const std::vector<std::string> names = model.get_fitting_params();
-    double ttx = kTtx, spot = kSpot;
+    double ttx = TTX, spot = SPOT;
     for (auto _ : state) {
         benchmark::DoNotOptimize(ttx);
         benchmark::DoNotOptimize(spot);
@@ -153,8 +154,8 @@ MODEL_BENCH(CubicSpline, cubic)
 
 // ---- calendar: 2025-03-14 15:30 UTC to 2025-03-28 08:00 UTC ----
 
-constexpr tessel::Instant kFrom{1741966200, 0};
-constexpr tessel::Instant kTo{1743148800, 0};
+constexpr tessel::Instant FROM{1741966200, 0};
+constexpr tessel::Instant TO{1743148800, 0};
 
 void calendar_create(benchmark::State& state) {
     std::string_view name = "BTCUSDT";
@@ -168,7 +169,7 @@ BENCHMARK(calendar_create)->Name("Calendar(BTCUSDT)");
 
 void get_bus_ttx(benchmark::State& state) {
     cal::Calendar c = cal::Calendar::create("BTCUSDT").value();
-    tessel::Instant from = kFrom, to = kTo;
+    tessel::Instant from = FROM, to = TO;
     for (auto _ : state) {
         benchmark::DoNotOptimize(from);
         benchmark::DoNotOptimize(to);
@@ -204,7 +205,7 @@ BENCHMARK_CAPTURE(get_bus_ttx_pair, across_both, Pair{{1765324800, 0}, {17824320
     ->Name("Calendar.get_bus_ttx/across_both");
 
 void get_cal_ttx(benchmark::State& state) {
-    tessel::Instant from = kFrom, to = kTo;
+    tessel::Instant from = FROM, to = TO;
     for (auto _ : state) {
         benchmark::DoNotOptimize(from);
         benchmark::DoNotOptimize(to);

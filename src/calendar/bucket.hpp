@@ -5,7 +5,7 @@
 
 namespace tessel::calendar {
 
-inline constexpr unsigned kBucketsPerDay = 96;
+inline constexpr unsigned BUCKETS_PER_DAY = 96;
 
 // Only the start time is read, and leniently: unreadable fields count as 0,
 // so a malformed key lands in bucket 0. nullopt when the start lies at or

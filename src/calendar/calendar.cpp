@@ -10,17 +10,18 @@
 #include "calendar/embedded_docs.hpp"
 #include "calendar/zones.hpp"
 #include "core/ascii.hpp"
+#include "core/messages.hpp"
 
 namespace tessel::calendar {
 namespace {
 
-constexpr std::string_view kWeekdays[7] = {"monday", "tuesday", "wednesday", "thursday",
+constexpr std::string_view WEEKDAYS[7] = {"monday", "tuesday", "wednesday", "thursday",
                                            "friday", "saturday", "sunday"};
 
 int weekday_of_name(std::string_view key) {
     const std::string lower = ascii_lower(key);
-    const auto it = std::find(std::begin(kWeekdays), std::end(kWeekdays), lower);
-    return it == std::end(kWeekdays) ? -1 : static_cast<int>(it - std::begin(kWeekdays));
+    const auto it = std::find(std::begin(WEEKDAYS), std::end(WEEKDAYS), lower);
+    return it == std::end(WEEKDAYS) ? -1 : static_cast<int>(it - std::begin(WEEKDAYS));
 }
 
 int weekday_index(const cctz::civil_day& day) {
@@ -39,7 +40,7 @@ Result<Calendar> Calendar::create(std::string_view underlying) {
         if (cal) cal.value().underlying_ = d.underlying;
         return cal;
     }
-    return Error{"No embedded calendar for underlying: " + std::string(underlying)};
+    return Error{messages::no_embedded_calendar(underlying)};
 }
 
 Result<Calendar> Calendar::from_document(std::string_view json_text) {
@@ -67,7 +68,7 @@ Result<Calendar> Calendar::from_record(const CalendarJson& doc) {
                 break;
             }
         }
-        std::array<double, kBucketsPerDay> w;
+        std::array<double, BUCKETS_PER_DAY> w;
         if (profile != nullptr) {
             w.fill(0.0);
             for (const auto& [bucket_key, weight] : *profile) {
@@ -153,13 +154,13 @@ std::int64_t Calendar::zone_offset(std::int64_t utc) const {
 // library promises no changes (nor says where it stops naming them), and a
 // change whose time or offsets disagree with a direct lookup is not trusted.
 void Calendar::cover_offsets(Year& y) const {
-    constexpr __int128 kMargin = 86400;
+    constexpr __int128 MARGIN = 86400;
     const auto clamp = [](__int128 s) {
         return static_cast<std::int64_t>(
             std::clamp<__int128>(s, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()));
     };
-    const std::int64_t from = clamp(static_cast<__int128>(y.first_day) * 86400 - kMargin);
-    const std::int64_t to = clamp(static_cast<__int128>(y.end_day) * 86400 + kMargin);
+    const std::int64_t from = clamp(static_cast<__int128>(y.first_day) * 86400 - MARGIN);
+    const std::int64_t to = clamp(static_cast<__int128>(y.end_day) * 86400 + MARGIN);
     y.from = y.to = from;
     y.change_count = 0;
     std::int64_t at = from, offset = zone_offset(from);
@@ -172,7 +173,7 @@ void Calendar::cover_offsets(Year& y) const {
         if (change >= to) break;
         const std::int64_t after = zone_offset(change);
         if (after != offset) {  // a change of name or of daylight flag alone moves no clock
-            if (y.change_count == kMaxChanges) return;
+            if (y.change_count == MAX_CHANGES) return;
             y.changes[y.change_count++] = OffsetChange{change, after};
         }
         at = change;
@@ -213,11 +214,11 @@ double Calendar::get_bus_ttx(const Instant& from, const Instant& to) {
 }
 
 double Calendar::get_cal_ttx(const Instant& from, const Instant& to) {
-    constexpr std::int64_t kNanos = 1'000'000'000;
+    constexpr std::int64_t NANOS_PER_SECOND = 1'000'000'000;
     // 128 bits hold any difference of two instants in nanoseconds.
-    const __int128 span = (static_cast<__int128>(to.seconds) - from.seconds) * kNanos +
+    const __int128 span = (static_cast<__int128>(to.seconds) - from.seconds) * NANOS_PER_SECOND +
                           (static_cast<std::int64_t>(to.nanos) - static_cast<std::int64_t>(from.nanos));
-    return static_cast<double>(span / kNanos) / 31536000.0;
+    return static_cast<double>(span / NANOS_PER_SECOND) / 31536000.0;
 }
 
 }  // namespace tessel::calendar

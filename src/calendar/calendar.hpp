@@ -47,7 +47,7 @@ private:
     // No zone of the database changes its offset more often within a year
     // and a day either side (Cairo in 2010 does so four times); a year that
     // did would ask the zone at every instant instead.
-    static constexpr int kMaxChanges = 4;
+    static constexpr int MAX_CHANGES = 4;
     // What one local year needs, worked out once: its weight and first day,
     // and the zone's offsets over the UTC instants around it, so that an
     // instant of a year met before finds its local time without the zone.
@@ -63,7 +63,7 @@ private:
         // zone's table of changes does not vouch for the whole range.
         std::int64_t from, to;
         std::int64_t offset;
-        std::array<OffsetChange, kMaxChanges> changes;
+        std::array<OffsetChange, MAX_CHANGES> changes;
 
         bool covers(std::int64_t utc) const { return from <= utc && utc < to; }
         std::int64_t offset_at(std::int64_t utc) const {

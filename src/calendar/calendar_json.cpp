@@ -7,13 +7,14 @@
 #include <simdjson.h>
 
 #include "calendar/decimal.hpp"
+#include "core/messages.hpp"
 
 namespace tessel::calendar {
 namespace {
 
 namespace dom = simdjson::dom;
 
-constexpr std::string_view kFieldNames[3] = {"TimeWeightings", "DayWeightings", "IanaTimeZone"};
+constexpr std::string_view FIELD_NAMES[3] = {"TimeWeightings", "DayWeightings", "IanaTimeZone"};
 
 // simdjson chooses its kernel on first use and lets an environment variable
 // override the choice; choosing it here keeps the environment out of it.
@@ -216,12 +217,12 @@ public:
         bool seen[3] = {false, false, false};
         std::size_t index = 0;
         for (const dom::key_value_pair member : top) {
-            const auto field = std::find(std::begin(kFieldNames), std::end(kFieldNames), member.key) - kFieldNames;
+            const auto field = std::find(std::begin(FIELD_NAMES), std::end(FIELD_NAMES), member.key) - FIELD_NAMES;
             if (field == 3) {
                 skip(member.value);
             } else if (seen[field]) {
-                return Error{"duplicate field `" + std::string(kFieldNames[field]) + "`" +
-                             position(text_, top_level_key_end(text_, index))};
+                return Error{messages::duplicate_field(FIELD_NAMES[field],
+                                                       position(text_, top_level_key_end(text_, index)))};
             } else {
                 seen[field] = true;
                 if (field == 0 && !read_profiles(member.value, doc.time_weightings)) return std::move(error_);
@@ -239,7 +240,7 @@ public:
         for (int f = 0; f < 3; ++f) {
             if (!seen[f]) {
                 const std::size_t last = text_.find_last_not_of(" \t\r\n");
-                return Error{"missing field `" + std::string(kFieldNames[f]) + "`" + position(text_, last)};
+                return Error{messages::missing_field(FIELD_NAMES[f], position(text_, last))};
             }
         }
         return doc;
@@ -250,7 +251,7 @@ public:
 
 private:
     static Error type_error(dom::element e, const char* expected) {
-        return Error{std::string("invalid type: ") + type_name(e) + ", expected " + expected};
+        return Error{messages::invalid_json_type(type_name(e), expected)};
     }
 
     bool number(dom::element e, double& out) {
@@ -342,7 +343,7 @@ Result<CalendarJson> parse(std::string_view text, bool padded) {
     if (extra == text.size()) return doc;
     Result<CalendarJson> head = read_text(text.substr(0, end), false, syntax);
     if (!head) return head;
-    return Error{"trailing characters" + position(text, extra)};
+    return Error{messages::TRAILING_CHARACTERS + position(text, extra)};
 }
 
 }  // namespace

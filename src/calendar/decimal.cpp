@@ -8,7 +8,7 @@
 namespace tessel::calendar {
 namespace {
 
-constexpr std::int64_t kClamp = 1'000'000'000'000'000;  // far beyond any double's range
+constexpr std::int64_t CLAMP = 1'000'000'000'000'000;  // far beyond any double's range
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -21,13 +21,13 @@ std::int64_t leading_power(std::string_view s) {
     bool found = false;
     for (; i < s.size() && is_digit(s[i]); ++i) {
         if (found) {
-            power = std::min(power + 1, kClamp);
+            power = std::min(power + 1, CLAMP);
         } else if (s[i] != '0') {
             found = true;
         }
     }
     if (i < s.size() && s[i] == '.') ++i;
-    for (std::int64_t place = -1; i < s.size() && is_digit(s[i]); ++i, place = std::max(place - 1, -kClamp)) {
+    for (std::int64_t place = -1; i < s.size() && is_digit(s[i]); ++i, place = std::max(place - 1, -CLAMP)) {
         if (!found && s[i] != '0') {
             found = true;
             power = place;
@@ -38,7 +38,7 @@ std::int64_t leading_power(std::string_view s) {
         ++i;
         bool negative = false;
         if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-        for (; i < s.size(); ++i) exponent = std::min(exponent * 10 + (s[i] - '0'), kClamp);
+        for (; i < s.size(); ++i) exponent = std::min(exponent * 10 + (s[i] - '0'), CLAMP);
         if (negative) exponent = -exponent;
     }
     return power + exponent;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "calendar/decimal.hpp"
+#include "core/messages.hpp"
 
 namespace tessel::calendar {
 namespace {
@@ -62,15 +63,13 @@ bool read_number(std::string_view text, double& out) {
 }  // namespace
 
 Result<double> tenor_to_ttx(std::string_view tenor) {
-    if (tenor.empty()) return Error{"Invalid tenor format: "};
+    if (tenor.empty() || std::string_view("dwmy").find(tenor.back()) == std::string_view::npos)
+        return Error{messages::invalid_tenor(tenor)};
     const char unit = tenor.back();
-    if (unit != 'd' && unit != 'w' && unit != 'm' && unit != 'y') {
-        return Error{"Invalid tenor format: " + std::string(tenor)};
-    }
     const std::string_view number = tenor.substr(0, tenor.size() - 1);
-    if (number.empty()) return Error{"cannot parse float from empty string"};
+    if (number.empty()) return Error{messages::EMPTY_FLOAT};
     double x = 0.0;
-    if (!read_number(number, x)) return Error{"invalid float literal"};
+    if (!read_number(number, x)) return Error{messages::INVALID_FLOAT};
     switch (unit) {
         case 'd': return x / 365.0;
         case 'w': return (x * 7.0) / 365.0;

@@ -9,6 +9,7 @@
 #include <cctz/zone_info_source.h>
 
 #include "calendar/tzdb.hpp"
+#include "core/messages.hpp"
 
 namespace tessel::calendar {
 namespace {
@@ -67,7 +68,7 @@ Result<cctz::time_zone> load_zone(std::string_view name) {
     // source, so membership in the table is checked here.
     cctz::time_zone zone;
     if (find_entry(name) == nullptr || !cctz::load_time_zone(std::string(name), &zone)) {
-        return Error{"Invalid IANA timezone: " + std::string(name)};
+        return Error{messages::invalid_time_zone(name)};
     }
     return zone;
 }

@@ -15,14 +15,14 @@
 namespace {
 
 // Every White_Space code point, UTF-8 encoded.
-constexpr std::string_view kSpaces[] = {
+constexpr std::string_view SPACES[] = {
     "\t", "\n", "\v", "\f", "\r", " ", "\xC2\x85", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81",
     "\xE2\x80\x82", "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88",
     "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80",
 };
 
 bool strip_front(std::string_view& s) {
-    for (std::string_view w : kSpaces) {
+    for (std::string_view w : SPACES) {
         if (s.substr(0, w.size()) == w) {
             s.remove_prefix(w.size());
             return true;
@@ -32,7 +32,7 @@ bool strip_front(std::string_view& s) {
 }
 
 bool strip_back(std::string_view& s) {
-    for (std::string_view w : kSpaces) {
+    for (std::string_view w : SPACES) {
         if (s.size() >= w.size() && s.substr(s.size() - w.size()) == w) {
             s.remove_suffix(w.size());
             return true;
@@ -82,6 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view key(reinterpret_cast<const char*>(data), size);
     const std::optional<unsigned> got = tessel::calendar::bucket_of(key);
     const std::optional<unsigned> want = reference(key);
-    if (got != want || (got && *got >= tessel::calendar::kBucketsPerDay)) fail(key, got, want);
+    if (got != want || (got && *got >= tessel::calendar::BUCKETS_PER_DAY)) fail(key, got, want);
     return 0;
 }

@@ -22,7 +22,7 @@ namespace {
 
 namespace cal = tessel::calendar;
 
-constexpr std::string_view kWeekdays[7] = {"monday", "tuesday", "wednesday", "thursday",
+constexpr std::string_view WEEKDAYS[7] = {"monday", "tuesday", "wednesday", "thursday",
                                            "friday", "saturday", "sunday"};
 
 // Only ASCII letters lower-case to the letters of a weekday name (the one
@@ -34,7 +34,7 @@ int weekday_of(std::string_view key) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     for (int d = 0; d < 7; ++d) {
-        if (lower == kWeekdays[d]) return d;
+        if (lower == WEEKDAYS[d]) return d;
     }
     return -1;
 }

@@ -15,7 +15,7 @@ namespace {
 
 using tessel::Instant;
 
-constexpr std::int64_t kNanos = 1'000'000'000;
+constexpr std::int64_t NANOS_PER_SECOND = 1'000'000'000;
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back (the
 // era-based algorithms, exact over the whole 64-bit range used here).
@@ -83,12 +83,12 @@ std::optional<Instant> check(double a) {
     if (!t) return t;
 
     if (t->seconds != s) fail(a, carries ? "a whole-second fraction did not carry" : "seconds are not the floor");
-    if (t->nanos >= 2 * kNanos || (t->nanos >= kNanos && !on_59)) fail(a, "leap nanoseconds off the 59th second");
+    if (t->nanos >= 2 * NANOS_PER_SECOND || (t->nanos >= NANOS_PER_SECOND && !on_59)) fail(a, "leap nanoseconds off the 59th second");
     if (std::fabs(static_cast<long double>(t->nanos) - exact_nanos) > 0.5L + 1e-6L) fail(a, "nanoseconds not nearest");
 
     // Wall clock: microseconds rounded to nearest, carrying into the next second.
     const tessel::UtcFields f = tessel::utc_fields(*t);
-    const std::uint32_t sub = t->nanos % kNanos;
+    const std::uint32_t sub = t->nanos % NANOS_PER_SECOND;
     std::int64_t secs = s;
     std::int64_t micros = (sub + 500) / 1000;
     if (micros == 1'000'000) {
@@ -99,7 +99,7 @@ std::optional<Instant> check(double a) {
     const std::int64_t sod = secs - d * 86400;
     const Civil c = civil_from_days(d);
     if (f.year != c.y || f.month != c.m || f.day != c.d || f.hour != sod / 3600 || f.minute != sod / 60 % 60 ||
-        f.second != sod % 60 || f.microsecond != micros || f.leap_second != (t->nanos >= kNanos))
+        f.second != sod % 60 || f.microsecond != micros || f.leap_second != (t->nanos >= NANOS_PER_SECOND))
         fail(a, "wall-clock fields differ");
     return t;
 }
@@ -120,9 +120,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (span != -Calendar::get_cal_ttx(*tb, *ta)) fail(a, "get_cal_ttx is not antisymmetric");
     if (Calendar::get_cal_ttx(*ta, *ta) != 0.0) fail(a, "get_cal_ttx of one instant is not 0");
     // Whole seconds between the two, truncated toward zero.
-    const __int128 nanos = (static_cast<__int128>(tb->seconds) - ta->seconds) * kNanos +
+    const __int128 nanos = (static_cast<__int128>(tb->seconds) - ta->seconds) * NANOS_PER_SECOND +
                            (static_cast<std::int64_t>(tb->nanos) - static_cast<std::int64_t>(ta->nanos));
-    if (span != static_cast<double>(static_cast<std::int64_t>(nanos / kNanos)) / 31536000.0)
+    if (span != static_cast<double>(static_cast<std::int64_t>(nanos / NANOS_PER_SECOND)) / 31536000.0)
         fail(a, "get_cal_ttx is not the truncated whole seconds");
 
     // One calendar kept warm over the whole run, its per-year cache full of

@@ -24,7 +24,7 @@ using calendar_test::document;
 using tessel::Instant;
 using tessel::calendar::Calendar;
 
-constexpr int kMon = 0, kTue = 1, kFri = 4, kSat = 5, kSun = 6, EST = -5, EDT = -4;
+constexpr int MON = 0, TUE = 1, FRI = 4, SAT = 5, SUN = 6, EST = -5, EDT = -4;
 
 Calendar make(const std::string& text) {
     auto r = text.empty() ? Calendar::create("BTCUSDT") : Calendar::from_document(text);
@@ -66,20 +66,20 @@ TEST(CalendarCreate, DayTables) {
     const double day_weights[7] = {2, 0.96, 0, 0, 3, 1, 2};  // later names of one weekday win
     for (int d = 0; d < 7; ++d) EXPECT_EQ(cal.day_weight(d), day_weights[d]) << d;
     EXPECT_NEAR(cal.week_weight(), 8.96, 1e-14);
-    const auto& mon = *cal.day_curve(kMon);  // read under the very same key
+    const auto& mon = *cal.day_curve(MON);  // read under the very same key
     EXPECT_EQ(mon[24], 0.0);
     EXPECT_EQ(mon[25], 0.5);
     EXPECT_EQ(mon[72], 0.5);
     EXPECT_EQ(mon[73], 2.0);
     EXPECT_EQ(mon[96], 2.0);
     // "tUeSdAy" has no profile under its own spelling: uniform.
-    for (int k = 0; k <= 96; ++k) EXPECT_NEAR((*cal.day_curve(kTue))[k], 0.01 * k, 1e-14) << k;
+    for (int k = 0; k <= 96; ++k) EXPECT_NEAR((*cal.day_curve(TUE))[k], 0.01 * k, 1e-14) << k;
     EXPECT_FALSE(cal.day_curve(2).has_value());  // not named, whatever the profiles hold
     // Divided first: (1 / 10) x 3 rounds differently from (1 x 3) / 10.
     ASSERT_NE(0.1 * 3.0, 0.3);
-    EXPECT_EQ((*cal.day_curve(kFri))[1], 0.1 * 3.0);
-    EXPECT_EQ(step(cal, kSat, 38), 0.75);  // the later profile, the later key of bucket 38
-    for (const double v : *cal.day_curve(kSun)) EXPECT_EQ(v, 0.0);  // zero-sum day
+    EXPECT_EQ((*cal.day_curve(FRI))[1], 0.1 * 3.0);
+    EXPECT_EQ(step(cal, SAT, 38), 0.75);  // the later profile, the later key of bucket 38
+    for (const double v : *cal.day_curve(SUN)) EXPECT_EQ(v, 0.0);  // zero-sum day
 }
 
 TEST(EmbeddedCalendar, TablesAndTellingRows) {
@@ -91,7 +91,7 @@ TEST(EmbeddedCalendar, TablesAndTellingRows) {
         EXPECT_NEAR((*cal.day_curve(d))[96], days[d], 1e-14) << d;
     }
     EXPECT_NEAR(cal.week_weight(), 5.7, 1e-14);
-    for (int d = 1; d < 4; ++d) EXPECT_EQ(*cal.day_curve(d), *cal.day_curve(kMon));
+    for (int d = 1; d < 4; ++d) EXPECT_EQ(*cal.day_curve(d), *cal.day_curve(MON));
     // Rows 00:00, 00:45, 09:30, 11:15, 16:00, 18:00, 23:45 as stored; steps are
     // in the ratio of the stored weights.
     const int buckets[7] = {0, 3, 38, 45, 64, 72, 95};
@@ -100,7 +100,7 @@ TEST(EmbeddedCalendar, TablesAndTellingRows) {
         {9.03011625564374, 8.514278256870625, 63.55522673841343, 37.2267946460433, 18.235765711161214, 11.502540257094058, 3.7397808633153513},
         {4.130380629396172, 3.263553788601789, 6.567933905746908, 7.856570316929013, 4.7558711479340605, 6.279044703992892, 3.551490030261413},
         {3.6250555848397292, 3.3449296828536075, 9.92808486907062, 11.485036325987172, 10.445227678921222, 30.747213458006772, 8.649675868915342}};
-    const int day_of_row[4] = {kMon, kFri, kSat, kSun}, smallest[4] = {3, 95, 3, 9}, largest[4] = {38, 38, 45, 72};
+    const int day_of_row[4] = {MON, FRI, SAT, SUN}, smallest[4] = {3, 95, 3, 9}, largest[4] = {38, 38, 45, 72};
     for (int r = 0; r < 4; ++r) {
         const int d = day_of_row[r];
         for (int i = 0; i < 7; ++i) EXPECT_NEAR(step(cal, d, buckets[i]) / step(cal, d, 0), rows[r][i] / rows[r][0], 1e-9);

@@ -15,8 +15,8 @@ using calendar_test::document;
 using calendar_test::starts_with;
 using tessel::calendar::parse_calendar_json;
 
-const std::string kDays = R"({"monday": 1, "sunday": 0.5})";
-const std::string kProfiles = R"({"monday": {"09:30 - 09:45": 2, "09:45 - 10:00": 3}})";
+const std::string DAYS = R"({"monday": 1, "sunday": 0.5})";
+const std::string PROFILES = R"({"monday": {"09:30 - 09:45": 2, "09:45 - 10:00": 3}})";
 
 std::string error_of(const std::string& text) {
     const auto r = parse_calendar_json(text);
@@ -37,7 +37,7 @@ void expect_small_doc(const std::string& text) {
 }
 
 TEST(CalendarJsonRead, FieldsInAnyOrder) {
-    std::vector<std::string> members = {"\"DayWeightings\": " + kDays, "\"TimeWeightings\": " + kProfiles,
+    std::vector<std::string> members = {"\"DayWeightings\": " + DAYS, "\"TimeWeightings\": " + PROFILES,
                                         "\"IanaTimeZone\": \"US/Eastern\""};
     std::sort(members.begin(), members.end());
     do {
@@ -55,8 +55,8 @@ class UnknownMember : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(UnknownMember, IsSkippedWhateverItsType) {
     const std::string v = GetParam();
-    expect_small_doc(document(kDays, kProfiles, "\"UTC\"", "\"Comment\": " + v + ", "));
-    expect_small_doc("{\"DayWeightings\": " + kDays + ", \"x\": " + v + ", \"TimeWeightings\": " + kProfiles +
+    expect_small_doc(document(DAYS, PROFILES, "\"UTC\"", "\"Comment\": " + v + ", "));
+    expect_small_doc("{\"DayWeightings\": " + DAYS + ", \"x\": " + v + ", \"TimeWeightings\": " + PROFILES +
                      ", \"IanaTimeZone\": \"UTC\", \"y\": " + v + "}");
 }
 
@@ -67,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(JsonTypes, UnknownMember,
 
 TEST(CalendarJsonRead, DuplicateAndMissingFields) {
     for (const std::string again : {"\"TimeWeightings\": {}, ", "\"DayWeightings\": {}, ", "\"IanaTimeZone\": \"UTC\", "}) {
-        EXPECT_TRUE(starts_with(error_of(document(kDays, kProfiles, "\"UTC\"", again)), "duplicate field `" + again.substr(1, again.find('"', 1) - 1) + "`"));
+        EXPECT_TRUE(starts_with(error_of(document(DAYS, PROFILES, "\"UTC\"", again)), "duplicate field `" + again.substr(1, again.find('"', 1) - 1) + "`"));
     }
     // Found past unknown members, before the value's type is looked at.
     EXPECT_EQ(error_of("{\"IanaTimeZone\": \"UTC\",\n \"Comment\": {\"IanaTimeZone\": 1},\n  \"IanaTimeZone\": 3}"),
@@ -92,7 +92,7 @@ TEST(CalendarJsonRead, WrongTypes) {
 }
 
 TEST(CalendarJsonRead, TrailingCharacters) {
-    const std::string doc = document(kDays, kProfiles);
+    const std::string doc = document(DAYS, PROFILES);
     expect_small_doc(" \r\n" + doc + " \t\r\n");
     for (const char* tail : {"x", "}", ",", "{}", " \f", "\xC2\xA0", " //"}) {
         EXPECT_TRUE(starts_with(error_of(doc + tail), "trailing characters")) << tail;

@@ -13,7 +13,7 @@ namespace {
 
 using tessel::calendar::tenor_to_ttx;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double INF = std::numeric_limits<double>::infinity();
 
 class TenorValue : public ::testing::TestWithParam<std::pair<std::string, double>> {};
 
@@ -32,10 +32,10 @@ INSTANTIATE_TEST_SUITE_P(
         std::pair{"52w", 364.0 / 365}, std::pair{"1d", 1.0 / 365}, std::pair{"365d", 1.0}, std::pair{"1e1d", 10.0 / 365},
         std::pair{"1.e1d", 10.0 / 365}, std::pair{"-1d", -1.0 / 365}, std::pair{"+3m", 90.0 / 365}, std::pair{"007y", 7.0},
         std::pair{"2.5E-1y", 0.25}, std::pair{"-0y", -0.0}, std::pair{"0.1m", (0.1 * 30) / 365},
-        std::pair{"infy", kInf}, std::pair{"-INFd", -kInf}, std::pair{"+Infinityw", kInf}, std::pair{"iNfInItYm", kInf},
-        std::pair{"1e400d", kInf}, std::pair{"-1e400y", -kInf}, std::pair{"1e-400y", 0.0}, std::pair{"-1e-400y", -0.0},
-        std::pair{"1e308w", kInf} /* the product overflows */, std::pair{"4.9e-324y", 4.9e-324},
-        std::pair{"2.4703282292062327e-324y", 0.0}, std::pair{"1e99999999999999999999999d", kInf},
+        std::pair{"infy", INF}, std::pair{"-INFd", -INF}, std::pair{"+Infinityw", INF}, std::pair{"iNfInItYm", INF},
+        std::pair{"1e400d", INF}, std::pair{"-1e400y", -INF}, std::pair{"1e-400y", 0.0}, std::pair{"-1e-400y", -0.0},
+        std::pair{"1e308w", INF} /* the product overflows */, std::pair{"4.9e-324y", 4.9e-324},
+        std::pair{"2.4703282292062327e-324y", 0.0}, std::pair{"1e99999999999999999999999d", INF},
         std::pair{"0e99999999999999999999999d", 0.0}));
 
 TEST(Tenor, NotANumber) {
@@ -51,18 +51,18 @@ TEST_P(TenorError, Message) {
 }
 
 using E = std::pair<std::string, std::string>;
-const std::string kFormat = "Invalid tenor format: ", kEmpty = "cannot parse float from empty string",
-                  kLiteral = "invalid float literal";
+const std::string FORMAT = "Invalid tenor format: ", EMPTY = "cannot parse float from empty string",
+                  LITERAL = "invalid float literal";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TenorError,
-    ::testing::Values(E{"", kFormat}, E{"1Y", kFormat + "1Y"}, E{"3M", kFormat + "3M"}, E{"1.5", kFormat + "1.5"},
-                      E{"1y ", kFormat + "1y "}, E{"1dé", kFormat + "1dé"}, E{"1\xFF", kFormat + "1\xFF"}, E{"y", kEmpty},
-                      E{"d", kEmpty}, E{"1 y", kLiteral}, E{" 1y", kLiteral}, E{"+y", kLiteral}, E{"-d", kLiteral},
-                      E{"ey", kLiteral}, E{"1ey", kLiteral}, E{"1e+d", kLiteral}, E{".y", kLiteral}, E{".e1y", kLiteral},
-                      E{"+-1y", kLiteral}, E{"1..5y", kLiteral}, E{"1e1.5y", kLiteral}, E{"0x1p3d", kLiteral},
-                      E{"1_000d", kLiteral}, E{"1,5y", kLiteral}, E{"infinitey", kLiteral}, E{"infinityyy", kLiteral},
-                      E{"nan1y", kLiteral}, E{"\xEF\xBC\x91" "d", kLiteral}, E{std::string("1\0y", 3), kLiteral}));
+    ::testing::Values(E{"", FORMAT}, E{"1Y", FORMAT + "1Y"}, E{"3M", FORMAT + "3M"}, E{"1.5", FORMAT + "1.5"},
+                      E{"1y ", FORMAT + "1y "}, E{"1dé", FORMAT + "1dé"}, E{"1\xFF", FORMAT + "1\xFF"}, E{"y", EMPTY},
+                      E{"d", EMPTY}, E{"1 y", LITERAL}, E{" 1y", LITERAL}, E{"+y", LITERAL}, E{"-d", LITERAL},
+                      E{"ey", LITERAL}, E{"1ey", LITERAL}, E{"1e+d", LITERAL}, E{".y", LITERAL}, E{".e1y", LITERAL},
+                      E{"+-1y", LITERAL}, E{"1..5y", LITERAL}, E{"1e1.5y", LITERAL}, E{"0x1p3d", LITERAL},
+                      E{"1_000d", LITERAL}, E{"1,5y", LITERAL}, E{"infinitey", LITERAL}, E{"infinityyy", LITERAL},
+                      E{"nan1y", LITERAL}, E{"\xEF\xBC\x91" "d", LITERAL}, E{std::string("1\0y", 3), LITERAL}));
 
 // Correctly rounded: agrees with the C library's strtod on random literals of
 // the grammar, long mantissas and the ends of the range included.
