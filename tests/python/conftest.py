@@ -11,6 +11,10 @@ if "PYTHONPATH" not in os.environ and os.path.isdir(BUILD):
 
 import tessel  # noqa: E402
 
+# The plain-Python reference of the formulas, shared with the benchmarks.
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
+import reference  # noqa: E402,F401
+
 UTC = timezone.utc
 EXPIRY = datetime(2025, 3, 28, 8, tzinfo=UTC)
 MODEL_CLASSES = [tessel.GVVSpline, tessel.VolGeo, tessel.CubicSpline]

@@ -1,6 +1,5 @@
 """The trading calendar through the Python surface, against the plain-Python
 reference that the benchmarks time (bench/reference.py)."""
-import importlib.util
 import math
 import os
 import random
@@ -10,20 +9,13 @@ from zoneinfo import ZoneInfo
 import pytest
 from hypothesis import given, settings, strategies as st
 
+import reference
 import tessel
 from conftest import UTC
 
 ROOT = os.path.join(os.path.dirname(__file__), "..", "..")
 
 
-def load_reference():
-    spec = importlib.util.spec_from_file_location("reference", os.path.join(ROOT, "bench", "reference.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-reference = load_reference()
 with open(os.path.join(ROOT, "src", "calendar", "btcusdt.json"), encoding="utf-8") as f:
     REF = reference.PyCalendar(f.read())
 Calendar = tessel.Calendar
