@@ -68,7 +68,7 @@ ModelReduce reduce(const M& m) {
 }
 
 // The parameter dict, whether the extra keywords or `params`, converts before the expiry.
-inline constexpr Order PARAMS_FIRST{{1, 0}};
+inline constexpr Order PARAMS_FIRST{.of = {1, 0}};
 
 template <class M>
 PyMethodDef model_methods[] = {

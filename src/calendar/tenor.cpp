@@ -1,9 +1,11 @@
 #include "calendar/tenor.hpp"
 
+#include <algorithm>
 #include <limits>
 #include <string>
 
 #include "calendar/decimal.hpp"
+#include "core/ascii.hpp"
 #include "core/messages.hpp"
 
 namespace tessel::calendar {
@@ -12,12 +14,8 @@ namespace {
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool equals_ignoring_case(std::string_view s, std::string_view lower) {
-    if (s.size() != lower.size()) return false;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const char c = (s[i] >= 'A' && s[i] <= 'Z') ? static_cast<char>(s[i] - 'A' + 'a') : s[i];
-        if (c != lower[i]) return false;
-    }
-    return true;
+    return s.size() == lower.size() &&
+           std::equal(s.begin(), s.end(), lower.begin(), [](char a, char b) { return ascii_lower(a) == b; });
 }
 
 // digits ["." digits] with at least one digit in all, then [eE [+-] digits].
