@@ -19,7 +19,6 @@ template <std::size_t N>
 struct Decl {
     char text[N]{};
     consteval Decl(const char (&s)[N]) { std::copy_n(s, N, text); }
-    constexpr std::string_view view() const { return {text, N - 1}; }
 };
 
 struct Param {
@@ -43,7 +42,7 @@ struct Signature {
 
 namespace detail {
 
-consteval double read_decimal(std::string_view s) {
+constexpr double read_decimal(std::string_view s) {
     double whole = 0.0, scale = 1.0;
     bool point = false, digits = false;
     for (char c : s) {
@@ -63,7 +62,7 @@ consteval double read_decimal(std::string_view s) {
 
 }  // namespace detail
 
-consteval Signature parse_signature(std::string_view decl) {
+constexpr Signature parse_signature(std::string_view decl) {
     Signature sig;
     std::size_t used = 0;
     const auto store = [&](std::string_view name) {
@@ -101,31 +100,48 @@ consteval Signature parse_signature(std::string_view decl) {
     return sig;
 }
 
+// Parsing works on a copy of the declaration: GCC's sanitizer builds cannot
+// evaluate pointers into a template argument object at compile time.
 template <Decl D>
-inline constexpr Signature signature_of = parse_signature(D.view());
+inline constexpr Signature signature_of = [] {
+    const auto text = std::to_array(D.text);
+    return parse_signature({text.data(), text.size() - 1});
+}();
 
 struct OwnName {
     static constexpr const char* name = nullptr;
 };
 
-// "<name>(<$self, ><parameters as declared>)\n--\n\n", the name replaced by
-// Named::name when there is one (a class's docstring shows its constructor so).
+namespace detail {
+
+// "<name>", "(", "<$self, >", "<parameters as declared>)", "\n--\n\n".
+constexpr std::array<std::string_view, 5> text_signature_parts(std::string_view decl, bool self, const char* name) {
+    const std::size_t open = decl.find('(');
+    return {name == nullptr ? decl.substr(0, open) : std::string_view(name), "(",
+            !self ? "" : decl[open + 1] == ')' ? "$self" : "$self, ", decl.substr(open + 1), "\n--\n\n"};
+}
+
+template <Decl D, bool Self, class Named>
+constexpr std::size_t text_signature_size() {
+    const auto text = std::to_array(D.text);
+    std::size_t size = 1;  // the terminating NUL
+    for (std::string_view part : text_signature_parts({text.data(), text.size() - 1}, Self, Named::name))
+        size += part.size();
+    return size;
+}
+
+}  // namespace detail
+
+// The docstring that carries a callable's text signature, with the name
+// replaced by Named::name when there is one (a class's docstring shows its
+// constructor so).
 template <Decl D, bool Self, class Named = OwnName>
 inline constexpr auto text_signature = [] {
-    constexpr std::string_view decl = D.view();
-    constexpr std::size_t open = decl.find('(');
-    constexpr std::string_view name = [&] {
-        if constexpr (Named::name == nullptr)
-            return decl.substr(0, open);
-        else
-            return std::string_view(Named::name);
-    }();
-    constexpr std::string_view self = !Self ? "" : decl[open + 1] == ')' ? "$self" : "$self, ";
-    constexpr std::string_view tail = "\n--\n\n";
-    std::array<char, name.size() + 1 + self.size() + (decl.size() - open - 1) + tail.size() + 1> out{};
+    const auto text = std::to_array(D.text);
+    std::array<char, detail::text_signature_size<D, Self, Named>()> out{};
     char* at = out.data();
-    for (std::string_view piece : {name, std::string_view("("), self, decl.substr(open + 1), tail})
-        at = std::copy(piece.begin(), piece.end(), at);
+    for (std::string_view part : detail::text_signature_parts({text.data(), text.size() - 1}, Self, Named::name))
+        at = std::copy(part.begin(), part.end(), at);
     return out;
 }();
 
