@@ -135,6 +135,9 @@ def binary_theta(fwd, strike, ttx, vol, call_put, df=1.0):
     return g if call else -g
 
 
+# b76_fairvalue with the option type already read: Brent's objective. Written
+# out again rather than called from b76_fairvalue, so that neither timing pays
+# a Python call that the code a user would write does not.
 def _b76_value(fwd, strike, ttx, vol, call, df):
     if ttx <= 0.0 or vol <= 0.0:
         return df * max(fwd - strike, 0.0) if call else df * max(strike - fwd, 0.0)
