@@ -13,12 +13,16 @@ struct Fault : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// PanicException, derived from BaseException, built once per process.
-PyObject* panic_type();
+struct ModuleState;
 
-// Raises PanicException for the C++ exception being handled; call only
-// inside a catch block.
-void raise_panic_from_current() noexcept;
+// PanicException, derived from BaseException; one per interpreter, kept in
+// the module state. New reference.
+PyObject* new_panic_type() noexcept;
+
+// Raises the state's PanicException for the C++ exception being handled;
+// call only inside a catch block. Without a state (a module torn down) the
+// fault is raised as SystemError.
+void raise_panic_from_current(const ModuleState* state) noexcept;
 
 // Raises ValueError with an operation's message.
 void raise_value_error(const std::string& message) noexcept;
