@@ -40,8 +40,8 @@ struct ResultConv<CalendarRepr> {
 };
 template <>
 struct ResultConv<CalendarReduce> {
-    static PyObject* convert(const CalendarReduce& c, ModuleState& state) {
-        return reduction(state, "_calendar_from_state", Ref(Py_BuildValue("(N)", from_text(c.underlying))));
+    static PyObject* convert(const CalendarReduce& c, ModuleState&) {
+        return reduction("_calendar_from_state", Ref(Py_BuildValue("(N)", from_text(c.underlying))));
     }
 };
 

@@ -55,10 +55,10 @@ struct ResultConv<ModelRepr> {
 };
 template <>
 struct ResultConv<ModelReduce> {
-    static PyObject* convert(const ModelReduce& m, ModuleState& state) {
+    static PyObject* convert(const ModelReduce& m, ModuleState&) {
         // The expiry travels as the instant itself: a datetime would drop its
         // nanoseconds and cannot hold years outside 1 to 9999.
-        return reduction(state, "_model_from_state",
+        return reduction("_model_from_state",
                          Ref(Py_BuildValue("(sLkN)", m.cls, static_cast<long long>(m.expiry.seconds),
                                            static_cast<unsigned long>(m.expiry.nanos), from_named_doubles(m.params))));
     }

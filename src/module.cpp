@@ -33,10 +33,9 @@ int add_class(PyObject* module, ModuleState& state, const ClassEntry& entry) {
 }
 
 // The objects every call may need, made once per interpreter.
-int fill_state(PyObject* module, ModuleState& state) {
+int fill_state(ModuleState& state) {
     state.interpreter = PyInterpreterState_Get();
     state.interpreter_id = PyInterpreterState_GetID(state.interpreter);
-    state.module = module;
     state.panic = new_panic_type();
     state.str_lower = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "lower");
     state.timestamp_name = PyUnicode_InternFromString("timestamp");
@@ -59,7 +58,7 @@ int exec_module(PyObject* module) noexcept {
             return -1;
         }
         state = new (state_memory(module)) ModuleState{};
-        if (fill_state(module, *state) < 0) return -1;
+        if (fill_state(*state) < 0) return -1;
         if (add_class(module, *state, calendar_class) < 0) return -1;
         for (const ClassEntry& entry : model_classes)
             if (add_class(module, *state, entry) < 0) return -1;

@@ -28,7 +28,6 @@ struct DatetimeApi {
 struct ModuleState {
     PyInterpreterState* interpreter = nullptr;
     std::int64_t interpreter_id = -1;  // unlike the address, never reused
-    PyObject* module = nullptr;  // borrowed: the state lives inside it
     std::array<PyTypeObject*, CLASS_COUNT> types{};
     PyObject* panic = nullptr;            // PanicException
     PyObject* str_lower = nullptr;        // str.lower, for the option-type message

@@ -19,9 +19,11 @@ PyObject* format_repr(const char* cls, const std::vector<std::pair<std::string, 
     return PyUnicode_FromFormat("%s(%U)", cls, body.get());
 }
 
-PyObject* reduction(const ModuleState& module, const char* restore_name, Ref args) noexcept {
+PyObject* reduction(const char* restore_name, Ref args) noexcept {
     if (!args) return nullptr;
-    Ref restore(PyObject_GetAttrString(module.module, restore_name));
+    Ref module(PyImport_ImportModule("tessel"));
+    if (!module) return nullptr;
+    Ref restore(PyObject_GetAttrString(module.get(), restore_name));
     if (!restore) return nullptr;
     return PyTuple_Pack(2, restore.get(), args.get());
 }

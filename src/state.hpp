@@ -18,9 +18,9 @@ PyObject* format_repr(const char* cls, const std::vector<std::pair<std::string, 
 
 struct ModuleState;
 
-// (tessel.<restore_name>, args), the function of the module itself; `args`
-// is a tuple. New reference.
-PyObject* reduction(const ModuleState& module, const char* restore_name, Ref args) noexcept;
+// (tessel.<restore_name>, args) with the function pickle will find, that of
+// the interpreter's tessel module; `args` is a tuple. New reference.
+PyObject* reduction(const char* restore_name, Ref args) noexcept;
 
 // The expiry as ISO 8601 text for a repr, or the raw instant when datetime cannot show it.
 PyObject* instant_text(const Instant& t, ModuleState& module) noexcept;
