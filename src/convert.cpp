@@ -55,10 +55,11 @@ bool to_vector(PyObject* obj, std::vector<T>& out, Convert&& convert) {
     }
     // The length is only a hint: a user __len__ may claim any size, so the
     // room it buys is capped and the elements actually yielded grow the rest.
+    // Its failure is ignored unless it is an interrupt or an exit.
     const Py_ssize_t size = PyObject_Size(obj);
-    if (size < 0)
-        PyErr_Clear();
-    else
+    if (size < 0) {
+        if (!clear_ordinary_error()) return false;
+    } else
         out.reserve(std::min(static_cast<std::size_t>(size), MAX_HINTED_ROOM));
     return for_each_element(obj, [&](PyObject* item) {
         T value;
@@ -212,17 +213,18 @@ const DatetimeApi* datetime_api() noexcept {
 }
 
 // The same, but only once the interpreter has loaded `datetime`: reading an
-// argument never imports it. nullptr, with no exception set, before that.
+// argument never imports it. nullptr before that, with no exception set
+// unless one that is no Exception came up (an interrupt), left for the caller.
 const DatetimeApi* loaded_datetime_api() noexcept {
     if (datetime_api_ready) return &datetime_api_value;
     static PyObject* const name = interned("datetime");
     if (name == nullptr) {
-        PyErr_Clear();
+        clear_ordinary_error();
         return nullptr;
     }
     Ref module(PyImport_GetModule(name));
     const DatetimeApi* api = module ? datetime_api() : nullptr;
-    if (api == nullptr) PyErr_Clear();
+    if (api == nullptr) clear_ordinary_error();
     return api;
 }
 
@@ -241,13 +243,14 @@ static_assert(days_from_civil(1970, 1, 1) == 0 && days_from_civil(2025, 1, 1) ==
 // fields: the method builds a timedelta and Python ints on the way to the
 // same number, the whole microseconds since the epoch over 10**6, correctly
 // rounded, which below 2**53 microseconds is the quotient of two doubles.
-// datetime is a static type, so its methods cannot be replaced. False, with
-// no exception set, for anything else: the caller then calls the method.
+// datetime is a static type, so its methods cannot be replaced. False for
+// anything else: the caller then calls the method, unless an exception that
+// is no Exception is left pending, which it passes on.
 bool utc_datetime_timestamp(PyObject* obj, double& seconds) noexcept {
     const DatetimeApi* api = loaded_datetime_api();
     if (api == nullptr || Py_TYPE(obj) != reinterpret_cast<PyTypeObject*>(api->datetime_type)) return false;
     const auto fail = [] {
-        PyErr_Clear();
+        clear_ordinary_error();
         return false;
     };
     // One call gives every field: (datetime, (state, tzinfo)), the state in
@@ -280,6 +283,7 @@ bool utc_datetime_timestamp(PyObject* obj, double& seconds) noexcept {
 bool to_instant(PyObject* obj, Instant& out) noexcept {
     double seconds;
     if (!utc_datetime_timestamp(obj, seconds)) {
+        if (PyErr_Occurred()) return false;
         static PyObject* const timestamp_name = interned("timestamp");
         if (timestamp_name == nullptr) return false;
         // Calls the method without first making a bound-method object.

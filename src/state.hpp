@@ -19,7 +19,8 @@ PyObject* format_repr(const char* cls, const std::vector<std::pair<std::string, 
 // (tessel.<restore_name>, state); `state` is a tuple. New reference.
 PyObject* reduction(const char* restore_name, Ref state) noexcept;
 
-// The expiry as ISO 8601 text for a repr, or the raw instant when datetime cannot show it.
+// The expiry as ISO 8601 text for a repr, or the raw instant when datetime
+// cannot show it; nullptr when an interrupt or exit came up on the way.
 PyObject* instant_text(const Instant& t) noexcept;
 
 // repr() of a value converted to Python.
