@@ -53,10 +53,11 @@ bool to_vector(PyObject* obj, std::vector<T>& out, Convert&& convert) {
     }
     // The length is only a hint: a user __len__ may claim any size, so the
     // room it buys is capped and the elements actually yielded grow the rest.
+    // Its failure is ignored unless it is an interrupt or an exit.
     const Py_ssize_t size = PyObject_Size(obj);
-    if (size < 0)
-        PyErr_Clear();
-    else
+    if (size < 0) {
+        if (!clear_ordinary_error()) return false;
+    } else
         out.reserve(std::min(static_cast<std::size_t>(size), MAX_HINTED_ROOM));
     return for_each_element(obj, [&](PyObject* item) {
         T value;
@@ -193,13 +194,14 @@ static_assert(days_from_civil(1970, 1, 1) == 0 && days_from_civil(2025, 1, 1) ==
 // fields: the method builds a timedelta and Python ints on the way to the
 // same number, the whole microseconds since the epoch over 10**6, correctly
 // rounded, which below 2**53 microseconds is the quotient of two doubles.
-// datetime is a static type, so its methods cannot be replaced. False, with
-// no exception set, for anything else: the caller then calls the method.
+// datetime is a static type, so its methods cannot be replaced. False for
+// anything else: the caller then calls the method, unless an exception that
+// is no Exception is left pending, which it passes on.
 bool utc_datetime_timestamp(PyObject* obj, double& seconds, ModuleState& module) noexcept {
     const DatetimeApi* api = loaded_datetime_api(module);
     if (api == nullptr || Py_TYPE(obj) != reinterpret_cast<PyTypeObject*>(api->datetime_type)) return false;
     const auto fail = [] {
-        PyErr_Clear();
+        clear_ordinary_error();
         return false;
     };
     // One call gives every field: (datetime, (state, tzinfo)), the state in
@@ -232,6 +234,7 @@ bool utc_datetime_timestamp(PyObject* obj, double& seconds, ModuleState& module)
 bool to_instant(PyObject* obj, Instant& out, ModuleState& state) noexcept {
     double seconds;
     if (!utc_datetime_timestamp(obj, seconds, state)) {
+        if (PyErr_Occurred()) return false;
         if (state.timestamp_name == nullptr) {
             PyErr_SetString(PyExc_RuntimeError, messages::MODULE_CLEARED);
             return false;

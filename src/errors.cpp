@@ -48,6 +48,13 @@ void raise_value_error(const std::string& message) noexcept {
     if (text) PyErr_SetObject(PyExc_ValueError, text.get());
 }
 
+bool clear_ordinary_error() noexcept {
+    PyObject* pending = PyErr_Occurred();
+    if (pending != nullptr && !PyErr_GivenExceptionMatches(pending, PyExc_Exception)) return false;
+    PyErr_Clear();
+    return true;
+}
+
 PyObject* type_qualname(PyObject* obj) noexcept {
     return PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__");
 }

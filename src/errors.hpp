@@ -32,6 +32,12 @@ void raise_value_error(const std::string& message) noexcept;
 // other pending exception is left as it is.
 void decorate_argument_error(const char* name) noexcept;
 
+// For a failure that the caller may ignore: clears the pending exception and
+// returns true when it is an Exception (or none is pending); leaves anything
+// else (KeyboardInterrupt, SystemExit, ...) pending and returns false, since
+// that must reach the caller as raised.
+bool clear_ordinary_error() noexcept;
+
 // "'<qualified type name>'" of an object's type, for messages. New reference.
 PyObject* type_qualname(PyObject* obj) noexcept;
 

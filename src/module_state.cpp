@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/messages.hpp"
+#include "errors.hpp"
 
 namespace tessel::py {
 namespace {
@@ -84,7 +85,7 @@ const DatetimeApi* loaded_datetime_api(ModuleState& state) noexcept {
     if (state.datetime_name == nullptr) return nullptr;
     Ref module(PyImport_GetModule(state.datetime_name));
     const DatetimeApi* api = module ? datetime_api(state) : nullptr;
-    if (api == nullptr) PyErr_Clear();
+    if (api == nullptr) clear_ordinary_error();
     return api;
 }
 

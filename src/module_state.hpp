@@ -81,8 +81,9 @@ void forget_state(const ModuleState& state) noexcept;
 // datetime's objects of this interpreter, importing datetime on first need;
 // nullptr with an exception set on failure.
 const DatetimeApi* datetime_api(ModuleState& state) noexcept;
-// The same, but only once the interpreter has loaded datetime: nullptr, with
-// no exception set, before that.
+// The same, but only once the interpreter has loaded datetime: reading an
+// argument never imports it. nullptr before that, with no exception set
+// unless one that is no Exception came up (an interrupt), left for the caller.
 const DatetimeApi* loaded_datetime_api(ModuleState& state) noexcept;
 
 }  // namespace tessel::py

@@ -1,6 +1,7 @@
 #include "state.hpp"
 
 #include "convert.hpp"
+#include "errors.hpp"
 
 namespace tessel::py {
 
@@ -31,7 +32,7 @@ PyObject* reduction(const char* restore_name, Ref args) noexcept {
 PyObject* instant_text(const Instant& t, ModuleState& module) noexcept {
     Ref datetime(from_instant(t, module));
     if (datetime) return PyObject_CallMethod(datetime.get(), "isoformat", nullptr);
-    PyErr_Clear();
+    if (!clear_ordinary_error()) return nullptr;
     return PyUnicode_FromFormat("%lld.%09u", static_cast<long long>(t.seconds), static_cast<unsigned>(t.nanos));
 }
 

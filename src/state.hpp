@@ -22,7 +22,8 @@ struct ModuleState;
 // the interpreter's tessel module; `args` is a tuple. New reference.
 PyObject* reduction(const char* restore_name, Ref args) noexcept;
 
-// The expiry as ISO 8601 text for a repr, or the raw instant when datetime cannot show it.
+// The expiry as ISO 8601 text for a repr, or the raw instant when datetime
+// cannot show it; nullptr when an interrupt or exit came up on the way.
 PyObject* instant_text(const Instant& t, ModuleState& module) noexcept;
 
 // repr() of a value converted to Python.
