@@ -182,6 +182,7 @@ struct StoredArgs<std::tuple<A...>> {
 // A new reference to None. Not Py_RETURN_NONE: the headers of 3.12 and later
 // define it without the increment whatever the limited-API version, and a
 // module built with them would then drain None's count on 3.10 and 3.11.
+// (From 3.12 on None is immortal, and the increment leaves it as it is.)
 inline PyObject* new_none() noexcept {
     Py_INCREF(Py_None);
     return Py_None;
