@@ -3,7 +3,8 @@
 # and the benchmark. Expects $PY (the project's venv python) and the working
 # directory at the top of the tree; needs root and debootstrap.
 #
-#   debian_root_ensure        the root in build-debian/root, made once and kept
+#   debian_root_ensure [MODULE]   the root in build-debian/root, made once and kept,
+#                             with the libraries MODULE links (build/tessel.abi3.so)
 #   debian_versions           minor versions the suite has that this machine lacks
 #   debian_venv MINOR         /opt/venv-3.MINOR in the root, with DEBIAN_PACKAGES
 #   in_root COMMAND...        a command inside the root, this tree at /work/tessel
@@ -34,7 +35,7 @@ debian_root_ensure() {
     # The module links cctz and simdjson: the root gets this machine's copies,
     # since the unstable suite's may be other versions.
     mkdir -p "$DEBIAN_ROOT/opt/hostlibs"
-    ldd build/tessel.abi3.so | awk '/libcctz|libsimdjson/ { print $3 }' | xargs -r cp -L -t "$DEBIAN_ROOT/opt/hostlibs"
+    ldd "${1:-build/tessel.abi3.so}" | awk '/libcctz|libsimdjson/ { print $3 }' | xargs -r cp -L -t "$DEBIAN_ROOT/opt/hostlibs"
 }
 
 # Newer than the newest minor version this machine tests itself (pyenv's, else the system's).
