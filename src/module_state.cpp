@@ -1,6 +1,7 @@
 #include "module_state.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -17,16 +18,33 @@ std::int64_t running_interpreter() noexcept { return PyInterpreterState_GetID(Py
 // of its own. It holds addresses only, never a Python object.
 std::mutex register_lock;
 std::vector<ModuleState*> registered;
+// Changes with every entry made or dropped.
+std::atomic<std::uint64_t> register_version{1};
+
+// Each thread's last answer. It stays right while the version does: a state
+// is only dropped by its own interpreter, whose lock the asking thread holds.
+struct LastFound {
+    std::int64_t interpreter = -1;
+    std::uint64_t version = 0;
+    ModuleState* state = nullptr;
+};
+thread_local LastFound last_found;
 
 }  // namespace
 
 ModuleState* state_of_interpreter() noexcept {
     const std::int64_t interpreter = running_interpreter();
+    LastFound& last = last_found;
+    const std::uint64_t version = register_version.load(std::memory_order_acquire);
+    if (last.interpreter == interpreter && last.version == version) return last.state;
     {
         const std::lock_guard lock(register_lock);
         const auto it = std::find_if(registered.rbegin(), registered.rend(),
                                      [&](const ModuleState* s) { return s->interpreter_id == interpreter; });
-        if (it != registered.rend()) return *it;
+        if (it != registered.rend()) {
+            last = {interpreter, version, *it};
+            return *it;
+        }
     }
     return refuse_other_interpreter();
 }
@@ -35,6 +53,7 @@ bool remember_state(ModuleState& state) noexcept {
     try {
         const std::lock_guard lock(register_lock);
         registered.push_back(&state);
+        register_version.fetch_add(1, std::memory_order_release);
         return true;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
@@ -45,6 +64,7 @@ bool remember_state(ModuleState& state) noexcept {
 void forget_state(const ModuleState& state) noexcept {
     const std::lock_guard lock(register_lock);
     std::erase(registered, &state);
+    register_version.fetch_add(1, std::memory_order_release);
 }
 
 ModuleState* refuse_other_interpreter() noexcept {
