@@ -2,7 +2,8 @@
 # One entry point for a fresh Debian machine (run as root):
 #   ./dev.sh example   install what the build needs, build, run the example
 #   ./dev.sh test      install what is missing, build, run every test
-#   ./dev.sh reliability   sanitizer build of everything and bounded fuzzing (CI runs it too)
+#   ./dev.sh newest    the suite and the smoke check under Debian's newest CPython releases (CI runs it too)
+#   ./dev.sh reliability   sanitizer builds and bounded fuzzing (CI runs it too)
 #   ./dev.sh dist      the release files in dist/: the sdist and one manylinux wheel
 #   ./dev.sh docs [--check]   the documentation site into site/ (--check: in a browser, offline)
 set -euo pipefail
@@ -72,7 +73,8 @@ build() {
 }
 
 smoke_all_pythons() {
-    local found=0
+    local found=0 own
+    own=$("$PY" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
     for v in 3.10 3.11 3.12 3.13; do
         local exe
         exe=$(ls -d "$HOME"/.pyenv/versions/"$v".*/bin/python3 2>/dev/null | sort -V | tail -n 1 || true)
@@ -80,6 +82,8 @@ smoke_all_pythons() {
         found=1
         echo "== smoke: $("$exe" --version)"
         "$exe" tests/smoke.py build
+        # The suite ran these under the venv's own version already.
+        if [ "$v" != "$own" ]; then "$exe" tests/interpreters.py build; fi
     done
     [ "$found" = 1 ] || echo "== smoke: no pyenv interpreters 3.10-3.13 found"
 }
@@ -129,6 +133,12 @@ case "${1:-}" in
         tests/packaging.sh
         docs --check
         ;;
+    newest)
+        install_system debootstrap
+        install_python
+        build
+        tests/debian_pythons.sh
+        ;;
     docs)
         docs "${2:-}"
         ;;
@@ -145,7 +155,7 @@ case "${1:-}" in
         tools/dist.sh dist
         ;;
     *)
-        echo "usage: $0 example|test|reliability|dist|docs [--check]" >&2
+        echo "usage: $0 example|test|newest|reliability|dist|docs [--check]" >&2
         exit 2
         ;;
 esac

@@ -5,7 +5,8 @@
 # Creates bench/.venv with numpy and the peer libraries from PyPI, builds the
 # module and the C++ core benchmark in build-bench/, runs both, and prints the
 # tables. A peer that cannot be installed or imported is skipped and named in
-# the report.
+# the report. The pool of interpreters runs on Debian's newest CPython, in the
+# debootstrap root of tools/debian_root.sh (as root; skipped otherwise).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -69,3 +70,17 @@ echo "== Python"
 # slow it down and touch no result here.
 env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE PYTHONPATH="$PWD/$BUILD" \
     "$PY" bench/bench.py --core "$OUT/core.json" "${PY_ARGS[@]}"
+
+echo "== Parallel in one process"
+if [ "$(id -u)" = 0 ] && command -v debootstrap >/dev/null; then
+    . tools/debian_root.sh
+    debian_root_ensure "$BUILD/tessel.abi3.so"
+    v=$(debian_versions | head -n 1)
+    debian_venv "$v"
+    args=(--out "/work/tessel/${PY_ARGS[-1]}")
+    [ "$QUICK" = 1 ] && args+=(--quick)
+    in_root env LD_LIBRARY_PATH=/opt/hostlibs PYTHONPATH="/work/tessel/$BUILD" "/opt/venv-3.$v/bin/python" \
+        /work/tessel/bench/interpreters.py "${args[@]}"
+else
+    echo "   skipped: the debootstrap root needs root and debootstrap"
+fi

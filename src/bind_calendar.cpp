@@ -12,7 +12,8 @@ namespace cal = tessel::calendar;
 template <>
 struct Bound<cal::Calendar> {
     static constexpr const char* name = "Calendar";
-    static PyTypeObject* type();
+    static constexpr std::size_t index = 0;
+    static PyTypeObject* make(PyObject* module);
 };
 
 namespace {
@@ -31,7 +32,7 @@ CalendarReduce reduce(const cal::Calendar& c) { return {repr(c)}; }
 
 template <>
 struct ResultConv<CalendarRepr> {
-    static PyObject* convert(const CalendarRepr& c) {
+    static PyObject* convert(const CalendarRepr& c, ModuleState&) {
         std::vector<std::pair<std::string, Ref>> fields;
         fields.emplace_back("underlying", Ref(repr_of(from_text(c.underlying))));
         return format_repr(Bound<cal::Calendar>::name, fields);
@@ -39,7 +40,7 @@ struct ResultConv<CalendarRepr> {
 };
 template <>
 struct ResultConv<CalendarReduce> {
-    static PyObject* convert(const CalendarReduce& c) {
+    static PyObject* convert(const CalendarReduce& c, ModuleState&) {
         return reduction("_calendar_from_state", Ref(Py_BuildValue("(N)", from_text(c.underlying))));
     }
 };
@@ -58,12 +59,12 @@ PyMethodDef calendar_methods[] = {
 
 }  // namespace
 
-PyTypeObject* Bound<C>::type() {
-    return class_type<C, "__new__(underlying)", &C::create>(calendar_methods, nullptr, &repr_slot<&repr>);
+PyTypeObject* Bound<C>::make(PyObject* module) {
+    return class_type<C, "__new__(underlying)", &C::create>(module, calendar_methods, nullptr, &repr_slot<&repr>);
 }
 
 const PyMethodDef calendar_restore_function = function<"_calendar_from_state(underlying)", &C::create>();
 
-const ClassEntry calendar_class = {Bound<C>::name, &Bound<C>::type};
+const ClassEntry calendar_class = {Bound<C>::name, Bound<C>::index, &Bound<C>::make};
 
 }  // namespace tessel::py

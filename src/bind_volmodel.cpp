@@ -1,4 +1,7 @@
 // The three smile-model classes: one table of members, written once for all.
+#include <array>
+#include <optional>
+#include <span>
 #include <variant>
 
 #include "bindings.hpp"
@@ -11,15 +14,18 @@ namespace tessel::py {
 
 namespace vm = tessel::volmodel;
 
+// The models follow the calendar in the module state, in their list's order.
 template <class Def>
 struct Bound<vm::Model<Def>> {
     static constexpr const char* name = Def::name.data();
-    static PyTypeObject* type();
+    static constexpr std::size_t index = 1 + vm::Models::index_of<vm::Model<Def>>;
+    static PyTypeObject* make(PyObject* module);
 };
+static_assert(1 + vm::Models::size == CLASS_COUNT);
 
 template <>
 struct ResultConv<vm::Jacobian> {
-    static PyObject* convert(const vm::Jacobian& columns) {
+    static PyObject* convert(const vm::Jacobian& columns, ModuleState&) {
         Ref dict(PyDict_New());
         if (!dict) return nullptr;
         for (const vm::JacobianColumn& column : columns) {
@@ -40,16 +46,16 @@ struct ModelReduce : ModelRepr {};
 
 template <>
 struct ResultConv<ModelRepr> {
-    static PyObject* convert(const ModelRepr& m) {
+    static PyObject* convert(const ModelRepr& m, ModuleState& state) {
         std::vector<std::pair<std::string, Ref>> fields;
-        fields.emplace_back("expiry", Ref(instant_text(m.expiry)));
+        fields.emplace_back("expiry", Ref(instant_text(m.expiry, state)));
         for (const auto& [name, value] : m.params) fields.emplace_back(name, Ref(repr_of(from_double(value))));
         return format_repr(m.cls, fields);
     }
 };
 template <>
 struct ResultConv<ModelReduce> {
-    static PyObject* convert(const ModelReduce& m) {
+    static PyObject* convert(const ModelReduce& m, ModuleState&) {
         // The expiry travels as the instant itself: a datetime would drop its
         // nanoseconds and cannot hold years outside 1 to 9999.
         return reduction("_model_from_state",
@@ -94,45 +100,49 @@ PyGetSetDef model_getset[] = {
 };
 
 template <class Def>
-PyTypeObject* Bound<vm::Model<Def>>::type() {
+PyTypeObject* Bound<vm::Model<Def>>::make(PyObject* module) {
     using M = vm::Model<Def>;
-    return class_type<M, "__new__(expiry, **params)", &M::from_params, PARAMS_FIRST>(model_methods<M>,
-                                                                                      model_getset<M>,
-                                                                                      &repr_slot<&repr<M>>);
+    return class_type<M, "__new__(expiry, **params)", &M::from_params, PARAMS_FIRST>(
+        module, model_methods<M>, model_getset<M>, &repr_slot<&repr<M>>);
 }
 
 namespace {
 
 // Rebuilds a pickled model: the class by name, the expiry from its seconds
 // and nanoseconds (checked as a timestamp's would be), then the parameters.
-using AnyModel = std::variant<vm::GVVSpline, vm::VolGeo, vm::CubicSpline>;
+using AnyModel = vm::Models::apply<std::variant>;
+
 
 Result<AnyModel> model_from_state(std::string_view cls, std::int64_t seconds, std::int64_t nanos,
                                   NamedDoubles params) {
     const std::optional<Instant> expiry = instant_from_parts(seconds, nanos);
     if (!expiry) return Error{messages::INVALID_TIMESTAMP};
-    if (cls == vm::GVVSpline::name) return AnyModel(vm::GVVSpline::from_params(params, *expiry));
-    if (cls == vm::VolGeo::name) return AnyModel(vm::VolGeo::from_params(params, *expiry));
-    if (cls == vm::CubicSpline::name) return AnyModel(vm::CubicSpline::from_params(params, *expiry));
-    return Error{messages::unknown_model_class(cls)};
+    std::optional<AnyModel> model;
+    [&]<class... M>(TypeList<M...>) {
+        ((cls == M::name && (model.emplace(M::from_params(params, *expiry)), true)) || ...);
+    }(vm::Models{});
+    if (!model) return Error{messages::unknown_model_class(cls)};
+    return std::move(*model);
 }
 
 }  // namespace
 
 template <>
 struct ResultConv<AnyModel> {
-    static PyObject* convert(AnyModel&& m) {
-        return std::visit([](auto&& model) { return new_instance(std::move(model)); }, std::move(m));
+    static PyObject* convert(AnyModel&& m, ModuleState& state) {
+        return std::visit([&](auto&& model) { return new_instance(state, std::move(model)); }, std::move(m));
     }
 };
 
 const PyMethodDef model_restore_function =
     function<"_model_from_state(cls, seconds, nanos, params)", &model_from_state>();
 
-const ClassEntry model_classes[3] = {
-    {Bound<vm::GVVSpline>::name, &Bound<vm::GVVSpline>::type},
-    {Bound<vm::VolGeo>::name, &Bound<vm::VolGeo>::type},
-    {Bound<vm::CubicSpline>::name, &Bound<vm::CubicSpline>::type},
-};
+namespace {
+constexpr auto model_entries = []<class... M>(TypeList<M...>) {
+    return std::array<ClassEntry, sizeof...(M)>{ClassEntry{Bound<M>::name, Bound<M>::index, &Bound<M>::make}...};
+}(vm::Models{});
+}  // namespace
+
+const std::span<const ClassEntry> model_classes = model_entries;
 
 }  // namespace tessel::py

@@ -1,17 +1,21 @@
 #pragma once
 // What each binding file contributes to the module.
+#include <cstddef>
+#include <span>
+
 #include "py.hpp"
 
 namespace tessel::py {
 
 struct ClassEntry {
     const char* name;
-    PyTypeObject* (*type)();  // built on first need, kept for the process
+    std::size_t index;                        // its place in the module state's types
+    PyTypeObject* (*make)(PyObject* module);  // a new type for that module object
 };
 
 // In registration order.
 extern const ClassEntry calendar_class;
-extern const ClassEntry model_classes[3];
+extern const std::span<const ClassEntry> model_classes;
 extern PyMethodDef analytics_functions[];  // terminated by a null entry
 
 // Private module functions that rebuild pickled objects; not in __all__.

@@ -29,6 +29,7 @@
 #include "convert.hpp"
 #include "core/result.hpp"
 #include "errors.hpp"
+#include "module_state.hpp"
 #include "signature.hpp"
 
 namespace tessel::py {
@@ -49,33 +50,55 @@ bool match_fastcall(const Signature& sig, const char* owner, PyObject* const* ar
 bool match_tuple(const Signature& sig, const char* owner, PyObject* args, PyObject* kwargs, PyObject** slots,
                  Ref& extra);
 
-// Instance record of every class: header, access flag, value.
-template <class V>
-struct Instance {
+// Instance record of every class: header, access flag, the module state of
+// its class (which the instance keeps alive through its type), value.
+struct InstanceHead {
     PyObject_HEAD
     AccessFlag flag;
+    ModuleState* state;
+};
+template <class V>
+struct Instance : InstanceHead {
     V value;
 };
 
+// The state of an instance's module; nullptr with RuntimeError set when the
+// instance belongs to another interpreter. Only for instances of the
+// module's classes, which their methods' descriptors have checked.
+inline ModuleState* state_of_instance(PyObject* self) noexcept {
+    return checked(reinterpret_cast<InstanceHead*>(self)->state);
+}
+
 // Specialised per bound class: `static constexpr const char* name` and
-// `static PyTypeObject* type()`, built on first need.
+// `static constexpr std::size_t index`, its place in the module state's types.
 template <class V>
 struct Bound;
 
 template <class V, class = void>
 struct is_bound : std::false_type {};
 template <class V>
-struct is_bound<V, std::void_t<decltype(Bound<V>::type())>> : std::true_type {};
+struct is_bound<V, std::void_t<decltype(Bound<V>::index)>> : std::true_type {};
+
+// The class V of this interpreter; nullptr with RuntimeError set once the
+// module is torn down.
+template <class V>
+PyTypeObject* type_of(const ModuleState& state) noexcept {
+    static_assert(Bound<V>::index < CLASS_COUNT);
+    PyTypeObject* type = state.types[Bound<V>::index];
+    if (type == nullptr) PyErr_SetString(PyExc_RuntimeError, messages::MODULE_CLEARED);
+    return type;
+}
 
 template <class V>
-PyObject* new_instance(V&& value) {
+PyObject* new_instance(ModuleState& state, V&& value) {
     static_assert(std::is_nothrow_move_constructible_v<V>);
-    PyTypeObject* type = Bound<V>::type();
+    PyTypeObject* type = type_of<V>(state);
     if (type == nullptr) return nullptr;
     PyObject* obj = PyType_GenericAlloc(type, 0);
     if (obj == nullptr) return nullptr;
     auto* inst = reinterpret_cast<Instance<V>*>(obj);
     new (&inst->flag) AccessFlag(0);
+    inst->state = &state;
     new (&inst->value) V(std::move(value));
     return obj;
 }
@@ -93,55 +116,49 @@ void dealloc(PyObject* self) noexcept {
 
 // ---- argument conversions by parameter type ----
 
-// An error that waits until every argument has converted: a text that names
-// no option type is only reported after the later arguments, whose own
-// conversion errors come first.
-using Deferred = std::optional<std::string>;
+// What a call carries through its conversions: the module state of its
+// interpreter, and an error that waits until every argument has converted
+// (a text that names no option type is only reported after the later
+// arguments, whose own conversion errors come first).
+struct Call {
+    ModuleState& state;
+    std::optional<std::string> later;
+};
 
+// ArgConv<T>::convert(object, value, call); `decorate` says whether a
+// TypeError gets the argument's name.
 template <class T>
 struct ArgConv;
 
-template <>
-struct ArgConv<double> {
+template <class T, bool (*F)(PyObject*, T&)>
+struct PlainConv {
     static constexpr bool decorate = true;
-    static bool convert(PyObject* o, double& v) { return to_double(o, v); }
+    static bool convert(PyObject* o, T& v, Call&) { return F(o, v); }
 };
+
 template <>
-struct ArgConv<std::int64_t> {
-    static constexpr bool decorate = true;
-    static bool convert(PyObject* o, std::int64_t& v) { return to_int64(o, v); }
-};
+struct ArgConv<double> : PlainConv<double, to_double> {};
 template <>
-struct ArgConv<std::string_view> {
-    static constexpr bool decorate = true;
-    static bool convert(PyObject* o, std::string_view& v) { return to_text(o, v); }
-};
+struct ArgConv<std::int64_t> : PlainConv<std::int64_t, to_int64> {};
+template <>
+struct ArgConv<std::string_view> : PlainConv<std::string_view, to_text> {};
+template <>
+struct ArgConv<std::vector<double>> : PlainConv<std::vector<double>, to_doubles> {};
+template <>
+struct ArgConv<std::vector<std::string>> : PlainConv<std::vector<std::string>, to_texts> {};
+template <>
+struct ArgConv<NamedDoubles> : PlainConv<NamedDoubles, to_named_doubles> {};
 template <>
 struct ArgConv<analytics::OptionType> {
     static constexpr bool decorate = true;
-    static bool convert(PyObject* o, analytics::OptionType& v, Deferred& later) {
-        return to_option_type(o, v, later);
+    static bool convert(PyObject* o, analytics::OptionType& v, Call& call) {
+        return to_option_type(o, v, call.later, call.state);
     }
-};
-template <>
-struct ArgConv<std::vector<double>> {
-    static constexpr bool decorate = true;
-    static bool convert(PyObject* o, std::vector<double>& v) { return to_doubles(o, v); }
-};
-template <>
-struct ArgConv<std::vector<std::string>> {
-    static constexpr bool decorate = true;
-    static bool convert(PyObject* o, std::vector<std::string>& v) { return to_texts(o, v); }
-};
-template <>
-struct ArgConv<NamedDoubles> {
-    static constexpr bool decorate = true;
-    static bool convert(PyObject* o, NamedDoubles& v) { return to_named_doubles(o, v); }
 };
 template <>
 struct ArgConv<Instant> {
     static constexpr bool decorate = false;  // instants keep their own errors
-    static bool convert(PyObject* o, Instant& v) { return to_instant(o, v); }
+    static bool convert(PyObject* o, Instant& v, Call& call) { return to_instant(o, v, call.state); }
 };
 
 // What a converted argument is held in until the call: a span views a vector.
@@ -165,6 +182,7 @@ struct StoredArgs<std::tuple<A...>> {
 // A new reference to None. Not Py_RETURN_NONE: the headers of 3.12 and later
 // define it without the increment whatever the limited-API version, and a
 // module built with them would then drain None's count on 3.10 and 3.11.
+// (From 3.12 on None is immortal, and the increment leaves it as it is.)
 inline PyObject* new_none() noexcept {
     Py_INCREF(Py_None);
     return Py_None;
@@ -173,56 +191,53 @@ inline PyObject* new_none() noexcept {
 template <class T, class = void>
 struct ResultConv;
 
-template <>
-struct ResultConv<double> {
-    static PyObject* convert(double v) { return from_double(v); }
+// ResultConv<T>::convert(value, state): a new reference, or nullptr with an
+// exception set.
+template <class T, PyObject* (*F)(T) noexcept>
+struct PlainResult {
+    static PyObject* convert(T v, ModuleState&) { return F(v); }
 };
+
 template <>
-struct ResultConv<bool> {
-    static PyObject* convert(bool v) { return from_bool(v); }
-};
+struct ResultConv<double> : PlainResult<double, from_double> {};
 template <>
-struct ResultConv<std::vector<double>> {
-    static PyObject* convert(const std::vector<double>& v) { return from_doubles(v); }
-};
+struct ResultConv<bool> : PlainResult<bool, from_bool> {};
 template <>
-struct ResultConv<std::vector<std::string>> {
-    static PyObject* convert(const std::vector<std::string>& v) { return from_texts(v); }
-};
+struct ResultConv<std::vector<double>> : PlainResult<const std::vector<double>&, from_doubles> {};
 template <>
-struct ResultConv<NamedDoubles> {
-    static PyObject* convert(const NamedDoubles& v) { return from_named_doubles(v); }
-};
+struct ResultConv<std::vector<std::string>> : PlainResult<const std::vector<std::string>&, from_texts> {};
+template <>
+struct ResultConv<NamedDoubles> : PlainResult<const NamedDoubles&, from_named_doubles> {};
 template <>
 struct ResultConv<Instant> {
-    static PyObject* convert(const Instant& v) { return from_instant(v); }
+    static PyObject* convert(const Instant& v, ModuleState& state) { return from_instant(v, state); }
 };
 template <class T>
 struct ResultConv<std::optional<T>> {
-    static PyObject* convert(std::optional<T>&& v) {
+    static PyObject* convert(std::optional<T>&& v, ModuleState& state) {
         if (!v) return new_none();
-        return ResultConv<T>::convert(std::move(*v));
+        return ResultConv<T>::convert(std::move(*v), state);
     }
 };
 template <class T>
 struct ResultConv<Result<T>> {
-    static PyObject* convert(Result<T>&& r) {
+    static PyObject* convert(Result<T>&& r, ModuleState& state) {
         if (!r.ok()) {
             raise_value_error(r.error().message);
             return nullptr;
         }
-        return ResultConv<T>::convert(std::move(r).value());
+        return ResultConv<T>::convert(std::move(r).value(), state);
     }
 };
 // A value of a bound class becomes a new instance of that class.
 template <class V>
 struct ResultConv<V, std::enable_if_t<is_bound<V>::value>> {
-    static PyObject* convert(V&& v) { return new_instance(std::move(v)); }
+    static PyObject* convert(V&& v, ModuleState& state) { return new_instance(state, std::move(v)); }
 };
 
 template <class R>
-PyObject* to_python(R&& r) {
-    return ResultConv<std::decay_t<R>>::convert(std::forward<R>(r));
+PyObject* to_python(R&& r, ModuleState& state) {
+    return ResultConv<std::decay_t<R>>::convert(std::forward<R>(r), state);
 }
 
 // ---- the operation's shape ----
@@ -278,7 +293,7 @@ struct Shape {
 bool check_self(PyObject* self, PyTypeObject* type, const char* class_name) noexcept;
 
 template <const Signature& Sig, Order O, std::size_t I, class Values>
-bool convert_arg(PyObject* const* slots, Values& values, Deferred& later) {
+bool convert_arg(PyObject* const* slots, Values& values, Call& call) {
     using T = std::tuple_element_t<I, Values>;
     constexpr std::size_t slot = O.of[I];
     static_assert(slot < Sig.count, "the operation takes more arguments than the declaration names");
@@ -290,51 +305,47 @@ bool convert_arg(PyObject* const* slots, Values& values, Deferred& later) {
         if constexpr (Sig.params[slot].optional) out = Sig.params[slot].default_value;
         return true;
     }
-    bool ok;
-    if constexpr (requires { ArgConv<T>::convert(obj, out, later); })
-        ok = ArgConv<T>::convert(obj, out, later);
-    else
-        ok = ArgConv<T>::convert(obj, out);
+    const bool ok = ArgConv<T>::convert(obj, out, call);
     if (!ok && ArgConv<T>::decorate) decorate_argument_error(Sig.param_name(slot));
     return ok;
 }
 
 template <const Signature& Sig, Order O, class Values, std::size_t... I>
 bool convert_args([[maybe_unused]] PyObject* const* slots, [[maybe_unused]] Values& values,
-                  [[maybe_unused]] Deferred& later, std::index_sequence<I...>) {
-    return (convert_arg<Sig, O, I>(slots, values, later) && ...);
+                  [[maybe_unused]] Call& call, std::index_sequence<I...>) {
+    return (convert_arg<Sig, O, I>(slots, values, call) && ...);
 }
 
 // Every step of a call after matching.
 template <const Signature& Sig, auto Op, Order O>
-PyObject* run(PyObject* self, PyObject* const* slots) {
+PyObject* run(ModuleState& state, PyObject* self, PyObject* const* slots) {
     using S = Shape<Op>;
     using Ret = typename S::Ret;
     typename S::Values values;
     AccessGuard guard;
     auto finish = [&](auto&... self_value) -> PyObject* {
-        Deferred later;
-        if (!convert_args<Sig, O>(slots, values, later, std::make_index_sequence<S::arity>{})) return nullptr;
-        if (later) {
-            raise_value_error(*later);
+        Call call{state, std::nullopt};
+        if (!convert_args<Sig, O>(slots, values, call, std::make_index_sequence<S::arity>{})) return nullptr;
+        if (call.later) {
+            raise_value_error(*call.later);
             return nullptr;
         }
-        auto call = [&](auto&... a) -> Ret { return std::invoke(Op, self_value..., std::move(a)...); };
+        auto invoke = [&](auto&... a) -> Ret { return std::invoke(Op, self_value..., std::move(a)...); };
         if constexpr (std::is_void_v<Ret>) {
-            std::apply(call, values);
+            std::apply(invoke, values);
             guard.release();
             return new_none();
         } else {
-            Ret r = std::apply(call, values);
+            Ret r = std::apply(invoke, values);
             guard.release();
-            return to_python(std::move(r));
+            return to_python(std::move(r), state);
         }
     };
     if constexpr (S::has_self) {
         using V = std::remove_cvref_t<typename S::SelfRef>;
         constexpr Access access = std::is_const_v<std::remove_reference_t<typename S::SelfRef>> ? Access::Shared
                                                                                                : Access::Exclusive;
-        if (!check_self(self, Bound<V>::type(), Bound<V>::name)) return nullptr;
+        if (!check_self(self, type_of<V>(state), Bound<V>::name)) return nullptr;
         auto* inst = reinterpret_cast<Instance<V>*>(self);
         if (!guard.acquire(inst->flag, access)) return nullptr;
         return finish(inst->value);
@@ -345,8 +356,24 @@ PyObject* run(PyObject* self, PyObject* const* slots) {
 
 // ---- entry wrappers, one per calling convention ----
 
-template <const Signature& Sig, const char* const& Owner, auto Op, Order O>
+// Where a callable finds its module state: a module function's self is the
+// module, a method's self an instance; a static method has no self.
+enum class From { Module, Instance, Interpreter };
+
+template <From F>
+ModuleState* state_from(PyObject* self) noexcept {
+    if constexpr (F == From::Module)
+        return state_of_module(self);
+    else if constexpr (F == From::Instance)
+        return state_of_instance(self);
+    else
+        return state_of_interpreter();
+}
+
+template <const Signature& Sig, const char* const& Owner, auto Op, Order O, From F>
 PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    ModuleState* state = state_from<F>(self);
+    if (state == nullptr) return nullptr;
     try {
         PyObject* slots[MAX_PARAMS] = {};
         Ref extra;
@@ -356,22 +383,24 @@ PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
         } else if (!match_fastcall(Sig, Owner, args, nargs, kwnames, slots, extra)) {
             return nullptr;
         }
-        return run<Sig, Op, O>(self, slots);
+        return run<Sig, Op, O>(*state, self, slots);
     } catch (...) {
-        raise_panic_from_current();
+        raise_panic_from_current(state);
         return nullptr;
     }
 }
 
 template <const Signature& Sig, const char* const& Owner, auto Op, Order O>
-PyObject* construct(PyTypeObject*, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    ModuleState* state = state_of_type(type);
+    if (state == nullptr) return nullptr;
     try {
         PyObject* slots[MAX_PARAMS] = {};
         Ref extra;
         if (!match_tuple(Sig, Owner, args, kwargs, slots, extra)) return nullptr;
-        return run<Sig, Op, O>(nullptr, slots);
+        return run<Sig, Op, O>(*state, nullptr, slots);
     } catch (...) {
-        raise_panic_from_current();
+        raise_panic_from_current(state);
         return nullptr;
     }
 }
@@ -380,10 +409,12 @@ inline constexpr Signature NO_PARAMS = parse_signature("noargs()");
 
 template <auto Op>
 PyObject* noargs(PyObject* self, PyObject*) noexcept {
+    ModuleState* state = state_of_instance(self);
+    if (state == nullptr) return nullptr;
     try {
-        return run<NO_PARAMS, Op, Order{}>(self, nullptr);
+        return run<NO_PARAMS, Op, Order{}>(*state, self, nullptr);
     } catch (...) {
-        raise_panic_from_current();
+        raise_panic_from_current(state);
         return nullptr;
     }
 }
@@ -412,7 +443,7 @@ template <Decl D, auto Op, Order O = Order{}>
 constexpr PyMethodDef function() {
     constexpr const Signature& sig = signature_of<D>;
     static_assert(!Shape<Op>::has_self);
-    return {sig.name(), as_cfunction(&fastcall<sig, NO_OWNER, Op, O>), METH_FASTCALL | METH_KEYWORDS,
+    return {sig.name(), as_cfunction(&fastcall<sig, NO_OWNER, Op, O, From::Module>), METH_FASTCALL | METH_KEYWORDS,
             text_signature<D, false>.data()};
 }
 
@@ -426,14 +457,10 @@ constexpr PyMethodDef method() {
     if constexpr (self && sig.count == 0)
         return {sig.name(), as_cfunction(&noargs<Op>), METH_NOARGS, doc};
     else
-        return {sig.name(), as_cfunction(&fastcall<sig, Bound<V>::name, Op, O>),
+        return {sig.name(), as_cfunction(&fastcall<sig, Bound<V>::name, Op, O, self ? From::Instance : From::Interpreter>),
                 METH_FASTCALL | METH_KEYWORDS | (self ? 0 : METH_STATIC), doc};
 }
 
-template <std::size_t N>
-struct QualifiedName {
-    std::array<char, N> text{};
-};
 // "builtins.<name>": the classes live there, as the interpreter's own do.
 template <class V>
 inline constexpr auto builtins_name = [] {
@@ -454,20 +481,18 @@ struct TypeParts {
     PyGetSetDef* getset;  // may be null
 };
 
-// A class's type object from its parts; nullptr with an exception set.
-PyTypeObject* make_type(const TypeParts& parts) noexcept;
+// A class's type object from its parts, belonging to `module`; a new
+// reference, or nullptr with an exception set.
+PyTypeObject* make_type(PyObject* module, const TypeParts& parts) noexcept;
 
-// The type of class V, built on first need from its constructor's
+// The type of class V for one module object, from its constructor's
 // declaration ("__new__(...)", shown in the docstring under the class's
-// name), its method table, getters and repr, and kept for the process.
+// name), its method table, getters and repr.
 template <class V, Decl D, auto Op, Order O = Order{}>
-PyTypeObject* class_type(PyMethodDef* methods, PyGetSetDef* getset, reprfunc repr) noexcept {
+PyTypeObject* class_type(PyObject* module, PyMethodDef* methods, PyGetSetDef* getset, reprfunc repr) noexcept {
     constexpr const Signature& sig = signature_of<D>;
-    static PyTypeObject* built = nullptr;
-    if (built == nullptr)
-        built = make_type({builtins_name<V>.data(), sizeof(Instance<V>), text_signature<D, false, Bound<V>>.data(),
-                           &construct<sig, Bound<V>::name, Op, O>, &dealloc<V>, repr, methods, getset});
-    return built;
+    return make_type(module, {builtins_name<V>.data(), sizeof(Instance<V>), text_signature<D, false, Bound<V>>.data(),
+                              &construct<sig, Bound<V>::name, Op, O>, &dealloc<V>, repr, methods, getset});
 }
 
 }  // namespace tessel::py

@@ -16,8 +16,6 @@ void raise_not_instance(PyObject* obj, const char* target) noexcept {
     PyErr_Format(PyExc_TypeError, messages::NOT_AN_INSTANCE, name.get(), target);
 }
 
-PyObject* interned(const char* text) noexcept { return PyUnicode_InternFromString(text); }
-
 constexpr std::size_t MAX_HINTED_ROOM = 4096;
 
 // Appends the elements of a list or tuple by index, re-reading the length on
@@ -55,10 +53,11 @@ bool to_vector(PyObject* obj, std::vector<T>& out, Convert&& convert) {
     }
     // The length is only a hint: a user __len__ may claim any size, so the
     // room it buys is capped and the elements actually yielded grow the rest.
+    // Its failure is ignored unless it is an interrupt or an exit.
     const Py_ssize_t size = PyObject_Size(obj);
-    if (size < 0)
-        PyErr_Clear();
-    else
+    if (size < 0) {
+        if (!clear_ordinary_error()) return false;
+    } else
         out.reserve(std::min(static_cast<std::size_t>(size), MAX_HINTED_ROOM));
     return for_each_element(obj, [&](PyObject* item) {
         T value;
@@ -85,7 +84,14 @@ bool to_text(PyObject* obj, std::string_view& out) noexcept {
     return true;
 }
 
-bool to_option_type(PyObject* obj, analytics::OptionType& out, std::optional<std::string>& unknown) {
+bool to_option_type(PyObject* obj, analytics::OptionType& out, std::optional<std::string>& unknown,
+                    ModuleState& state) {
+    for (std::size_t i = 0; i < state.option_words.size(); ++i) {
+        if (obj == state.option_words[i]) {
+            out = i < 2 ? analytics::OptionType::Call : analytics::OptionType::Put;
+            return true;
+        }
+    }
     std::string_view text;
     if (!to_text(obj, text)) return false;
     if (const auto type = analytics::parse_option_type(text)) {
@@ -99,9 +105,11 @@ bool to_option_type(PyObject* obj, analytics::OptionType& out, std::optional<std
         unknown = messages::unknown_option_type(ascii_lower(text));
         return true;
     }
-    static PyObject* const str_lower = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "lower");
-    if (str_lower == nullptr) return false;
-    Ref lowered(PyObject_CallFunctionObjArgs(str_lower, obj, nullptr));
+    if (state.str_lower == nullptr) {
+        PyErr_SetString(PyExc_RuntimeError, messages::MODULE_CLEARED);
+        return false;
+    }
+    Ref lowered(PyObject_CallFunctionObjArgs(state.str_lower, obj, nullptr));
     std::string_view lowered_text;
     if (!lowered || !to_text(lowered.get(), lowered_text)) return false;
     unknown = messages::unknown_option_type(lowered_text);
@@ -171,61 +179,6 @@ bool to_named_doubles(PyObject* obj, NamedDoubles& out) {
 
 namespace {
 
-// datetime.datetime and datetime.timezone.utc, imported on first need and
-// kept for the life of the process.
-struct DatetimeApi {
-    PyObject* datetime_type = nullptr;
-    PyObject* utc = nullptr;
-    PyObject* fold_kwargs = nullptr;
-    PyObject* reduce = nullptr;  // datetime.__reduce__, the unbound method
-};
-
-DatetimeApi datetime_api_value;
-bool datetime_api_ready = false;
-
-const DatetimeApi* datetime_api() noexcept {
-    DatetimeApi& api = datetime_api_value;
-    if (datetime_api_ready) return &api;
-    Ref module(PyImport_ImportModule("datetime"));
-    if (!module) return nullptr;
-    Ref type(PyObject_GetAttrString(module.get(), "datetime"));
-    Ref timezone(PyObject_GetAttrString(module.get(), "timezone"));
-    Ref tzinfo(PyObject_GetAttrString(module.get(), "tzinfo"));
-    if (!type || !timezone || !tzinfo) return nullptr;
-    Ref utc(PyObject_GetAttrString(timezone.get(), "utc"));
-    if (!utc) return nullptr;
-    const int is_tzinfo = PyObject_IsInstance(utc.get(), tzinfo.get());
-    if (is_tzinfo <= 0) {
-        if (is_tzinfo == 0) PyErr_SetString(PyExc_TypeError, messages::UTC_IS_NOT_A_TZINFO);
-        return nullptr;
-    }
-    Ref kwargs(Py_BuildValue("{s:i}", "fold", 0));
-    if (!kwargs) return nullptr;
-    Ref reduce(PyObject_GetAttrString(type.get(), "__reduce__"));
-    if (!reduce) return nullptr;
-    api.datetime_type = type.release();
-    api.utc = utc.release();
-    api.fold_kwargs = kwargs.release();
-    api.reduce = reduce.release();
-    datetime_api_ready = true;
-    return &api;
-}
-
-// The same, but only once the interpreter has loaded `datetime`: reading an
-// argument never imports it. nullptr, with no exception set, before that.
-const DatetimeApi* loaded_datetime_api() noexcept {
-    if (datetime_api_ready) return &datetime_api_value;
-    static PyObject* const name = interned("datetime");
-    if (name == nullptr) {
-        PyErr_Clear();
-        return nullptr;
-    }
-    Ref module(PyImport_GetModule(name));
-    const DatetimeApi* api = module ? datetime_api() : nullptr;
-    if (api == nullptr) PyErr_Clear();
-    return api;
-}
-
 // Days from 1970-01-01 to a proleptic Gregorian date (years 0 and later).
 constexpr long long days_from_civil(int year, int month, int day) {
     const int y = year - (month <= 2);
@@ -241,13 +194,14 @@ static_assert(days_from_civil(1970, 1, 1) == 0 && days_from_civil(2025, 1, 1) ==
 // fields: the method builds a timedelta and Python ints on the way to the
 // same number, the whole microseconds since the epoch over 10**6, correctly
 // rounded, which below 2**53 microseconds is the quotient of two doubles.
-// datetime is a static type, so its methods cannot be replaced. False, with
-// no exception set, for anything else: the caller then calls the method.
-bool utc_datetime_timestamp(PyObject* obj, double& seconds) noexcept {
-    const DatetimeApi* api = loaded_datetime_api();
+// datetime is a static type, so its methods cannot be replaced. False for
+// anything else: the caller then calls the method, unless an exception that
+// is no Exception is left pending, which it passes on.
+bool utc_datetime_timestamp(PyObject* obj, double& seconds, ModuleState& module) noexcept {
+    const DatetimeApi* api = loaded_datetime_api(module);
     if (api == nullptr || Py_TYPE(obj) != reinterpret_cast<PyTypeObject*>(api->datetime_type)) return false;
     const auto fail = [] {
-        PyErr_Clear();
+        clear_ordinary_error();
         return false;
     };
     // One call gives every field: (datetime, (state, tzinfo)), the state in
@@ -277,13 +231,16 @@ bool utc_datetime_timestamp(PyObject* obj, double& seconds) noexcept {
 
 }  // namespace
 
-bool to_instant(PyObject* obj, Instant& out) noexcept {
+bool to_instant(PyObject* obj, Instant& out, ModuleState& state) noexcept {
     double seconds;
-    if (!utc_datetime_timestamp(obj, seconds)) {
-        static PyObject* const timestamp_name = interned("timestamp");
-        if (timestamp_name == nullptr) return false;
+    if (!utc_datetime_timestamp(obj, seconds, state)) {
+        if (PyErr_Occurred()) return false;
+        if (state.timestamp_name == nullptr) {
+            PyErr_SetString(PyExc_RuntimeError, messages::MODULE_CLEARED);
+            return false;
+        }
         // Calls the method without first making a bound-method object.
-        Ref stamp(PyObject_CallMethodObjArgs(obj, timestamp_name, nullptr));
+        Ref stamp(PyObject_CallMethodObjArgs(obj, state.timestamp_name, nullptr));
         if (!stamp) return false;
         if (!to_double(stamp.get(), seconds)) return false;
     }
@@ -330,8 +287,8 @@ PyObject* from_named_doubles(const NamedDoubles& v) noexcept {
     return dict.release();
 }
 
-PyObject* from_instant(const Instant& t) noexcept {
-    const DatetimeApi* api = datetime_api();
+PyObject* from_instant(const Instant& t, ModuleState& state) noexcept {
+    const DatetimeApi* api = datetime_api(state);
     if (api == nullptr) return nullptr;
     const UtcFields f = utc_fields(t);
     Ref args(Py_BuildValue("(LiiiiiiO)", static_cast<long long>(f.year), f.month, f.day, f.hour, f.minute,

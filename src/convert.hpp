@@ -11,6 +11,7 @@
 
 #include "analytics/option_type.hpp"
 #include "core/instant.hpp"
+#include "module_state.hpp"
 #include "py.hpp"
 
 namespace tessel::py {
@@ -31,11 +32,12 @@ inline bool to_int64(PyObject* obj, std::int64_t& out) noexcept {
 bool to_text(PyObject* obj, std::string_view& out) noexcept;
 // A str that names no option type converts, leaving the ValueError's message
 // in `unknown` to be raised once the other arguments have converted.
-bool to_option_type(PyObject* obj, analytics::OptionType& out, std::optional<std::string>& unknown);
+bool to_option_type(PyObject* obj, analytics::OptionType& out, std::optional<std::string>& unknown,
+                    ModuleState& state);
 bool to_doubles(PyObject* obj, std::vector<double>& out);
 bool to_texts(PyObject* obj, std::vector<std::string>& out);
 bool to_named_doubles(PyObject* obj, NamedDoubles& out);
-bool to_instant(PyObject* obj, Instant& out) noexcept;
+bool to_instant(PyObject* obj, Instant& out, ModuleState& state) noexcept;
 
 // Values -> new Python objects.
 inline PyObject* from_double(double v) noexcept { return PyFloat_FromDouble(v); }
@@ -44,6 +46,6 @@ PyObject* from_text(std::string_view v) noexcept;
 PyObject* from_doubles(const std::vector<double>& v) noexcept;
 PyObject* from_texts(const std::vector<std::string>& v) noexcept;
 PyObject* from_named_doubles(const NamedDoubles& v) noexcept;
-PyObject* from_instant(const Instant& t) noexcept;
+PyObject* from_instant(const Instant& t, ModuleState& state) noexcept;
 
 }  // namespace tessel::py

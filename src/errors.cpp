@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "core/messages.hpp"
+#include "module_state.hpp"
 
 namespace tessel::py {
 namespace {
@@ -16,13 +17,12 @@ namespace {
 
 }  // namespace
 
-PyObject* panic_type() {
-    static PyObject* type = PyErr_NewExceptionWithDoc("tessel_runtime.PanicException", messages::PANIC_DOC,
-                                                      PyExc_BaseException, nullptr);
-    return type;
+PyObject* new_panic_type() noexcept {
+    return PyErr_NewExceptionWithDoc("tessel_runtime.PanicException", messages::PANIC_DOC, PyExc_BaseException,
+                                     nullptr);
 }
 
-void raise_panic_from_current() noexcept {
+void raise_panic_from_current(const ModuleState* state) noexcept {
     try {
         const char* message = messages::GENERIC_FAULT;
         std::string text;
@@ -33,8 +33,7 @@ void raise_panic_from_current() noexcept {
             if (!text.empty()) message = text.c_str();
         } catch (...) {
         }
-        PyObject* type = panic_type();
-        if (type == nullptr) return;  // the failure to build it is the pending error
+        PyObject* type = state != nullptr && state->panic != nullptr ? state->panic : PyExc_SystemError;
         Ref arg(PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::char_traits<char>::length(message)),
                                      "replace"));
         if (!arg) return;
@@ -47,6 +46,13 @@ void raise_panic_from_current() noexcept {
 void raise_value_error(const std::string& message) noexcept {
     Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
     if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+}
+
+bool clear_ordinary_error() noexcept {
+    PyObject* pending = PyErr_Occurred();
+    if (pending != nullptr && !PyErr_GivenExceptionMatches(pending, PyExc_Exception)) return false;
+    PyErr_Clear();
+    return true;
 }
 
 PyObject* type_qualname(PyObject* obj) noexcept {

@@ -1,6 +1,7 @@
 #include "state.hpp"
 
 #include "convert.hpp"
+#include "errors.hpp"
 
 namespace tessel::py {
 
@@ -19,19 +20,19 @@ PyObject* format_repr(const char* cls, const std::vector<std::pair<std::string, 
     return PyUnicode_FromFormat("%s(%U)", cls, body.get());
 }
 
-PyObject* reduction(const char* restore_name, Ref state) noexcept {
-    if (!state) return nullptr;
+PyObject* reduction(const char* restore_name, Ref args) noexcept {
+    if (!args) return nullptr;
     Ref module(PyImport_ImportModule("tessel"));
     if (!module) return nullptr;
     Ref restore(PyObject_GetAttrString(module.get(), restore_name));
     if (!restore) return nullptr;
-    return PyTuple_Pack(2, restore.get(), state.get());
+    return PyTuple_Pack(2, restore.get(), args.get());
 }
 
-PyObject* instant_text(const Instant& t) noexcept {
-    Ref datetime(from_instant(t));
+PyObject* instant_text(const Instant& t, ModuleState& module) noexcept {
+    Ref datetime(from_instant(t, module));
     if (datetime) return PyObject_CallMethod(datetime.get(), "isoformat", nullptr);
-    PyErr_Clear();
+    if (!clear_ordinary_error()) return nullptr;
     return PyUnicode_FromFormat("%lld.%09u", static_cast<long long>(t.seconds), static_cast<unsigned>(t.nanos));
 }
 

@@ -16,11 +16,15 @@ namespace tessel::py {
 // reference or nullptr with an exception set.
 PyObject* format_repr(const char* cls, const std::vector<std::pair<std::string, Ref>>& fields) noexcept;
 
-// (tessel.<restore_name>, state); `state` is a tuple. New reference.
-PyObject* reduction(const char* restore_name, Ref state) noexcept;
+struct ModuleState;
 
-// The expiry as ISO 8601 text for a repr, or the raw instant when datetime cannot show it.
-PyObject* instant_text(const Instant& t) noexcept;
+// (tessel.<restore_name>, args) with the function pickle will find, that of
+// the interpreter's tessel module; `args` is a tuple. New reference.
+PyObject* reduction(const char* restore_name, Ref args) noexcept;
+
+// The expiry as ISO 8601 text for a repr, or the raw instant when datetime
+// cannot show it; nullptr when an interrupt or exit came up on the way.
+PyObject* instant_text(const Instant& t, ModuleState& module) noexcept;
 
 // repr() of a value converted to Python.
 inline PyObject* repr_of(PyObject* value) noexcept {

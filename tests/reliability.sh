@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Reliability run: the C++ tests and the whole Python suite against an
-# AddressSanitizer + UndefinedBehaviorSanitizer build, then every fuzz target
-# for a bounded time. Exits non-zero on any failure, sanitizer report or
-# fuzzer finding.
+# AddressSanitizer + UndefinedBehaviorSanitizer build, interpreters with their
+# own locks using a ThreadSanitizer build at once, then every fuzz target for
+# a bounded time. Exits non-zero on any failure, sanitizer report or fuzzer
+# finding.
 #
-#   tests/reliability.sh [sanitize|fuzz|all]     (default: all)
+#   tests/reliability.sh [sanitize|threads|fuzz|all]     (default: all)
 #
 # Needs clang and its libclang-rt-<major>-dev (libFuzzer) from Debian and atheris in
 # .venv. TESSEL_FUZZ_SECONDS sets the time per fuzz target (default 20).
@@ -50,6 +51,28 @@ import tessel
 assert os.path.dirname(os.path.abspath(tessel.__file__)) == os.path.abspath("build-asan"), tessel.__file__
 import pytest
 sys.exit(pytest.main(["-p", "no:cacheprovider", "tests/python"]))'
+}
+
+threads() {
+    # Interpreters with their own locks need CPython 3.13's _interpreters:
+    # the newest pyenv interpreter, if it is recent enough.
+    local exe
+    exe=$(ls -d "$HOME"/.pyenv/versions/3.*/bin/python3 2>/dev/null | sort -V | tail -n 1 || true)
+    if [ -z "$exe" ] || ! "$exe" -c 'import sys; sys.exit(sys.version_info < (3, 13))'; then
+        echo "== ThreadSanitizer: no CPython 3.13 or later here, skipped"
+        return 0
+    fi
+    echo "== ThreadSanitizer build (build-tsan)"
+    cmake -S . -B build-tsan -DCMAKE_CXX_COMPILER=g++ -DTESSEL_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug \
+        -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g -fsanitize=thread" -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=thread" \
+        -DPython3_EXECUTABLE="$PY" >/dev/null
+    cmake --build build-tsan --target tessel -j "$JOBS" >build-tsan/build.log 2>&1 ||
+        { tail -n 40 build-tsan/build.log; return 1; }
+    echo "== four interpreters with their own locks at once, under ThreadSanitizer ($("$exe" --version))"
+    # Every object through malloc, which the sanitizer's allocator serves.
+    PYTHONMALLOC=malloc LD_PRELOAD="$(g++ -print-file-name=libtsan.so)" \
+        TSAN_OPTIONS="halt_on_error=1 exitcode=66 suppressions=$PWD/tests/tsan.supp" \
+        "$exe" tests/tsan_parallel.py build-tsan
 }
 
 run_fuzzer() {  # name, extra libFuzzer flags...
@@ -100,13 +123,15 @@ fuzz() {
 
 case "$WHAT" in
     sanitize) sanitize ;;
+    threads) threads ;;
     fuzz) fuzz ;;
     all)
         sanitize
+        threads
         fuzz
         ;;
     *)
-        echo "usage: $0 [sanitize|fuzz|all]" >&2
+        echo "usage: $0 [sanitize|threads|fuzz|all]" >&2
         exit 2
         ;;
 esac

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "calendar/bucket.hpp"
 #include "calendar/embedded_docs.hpp"
@@ -100,14 +101,58 @@ double Calendar::span_weight(std::int64_t days, int first_weekday) const {
     return h;
 }
 
-const Calendar::Year& Calendar::year_entry(std::int64_t year, YearHint& hint) {
-    if (hint.year != nullptr && hint.year->year == year) return *hint.year;
-    auto it = years_.find(year);
-    if (it == years_.end()) {
+Calendar::YearTable::YearTable(const YearTable& o) : size_(o.size_) {
+    if (o.slots_ == nullptr) return;
+    slots_ = std::make_unique<Year[]>(size_);
+    std::copy_n(o.slots_.get(), size_, slots_.get());
+}
+
+Calendar::YearTable& Calendar::YearTable::operator=(const YearTable& o) {
+    if (this != &o) *this = YearTable(o);
+    return *this;
+}
+
+Calendar::YearTable::YearTable(YearTable&& o) noexcept
+    : slots_(std::move(o.slots_)), size_(std::exchange(o.size_, 0)) {}
+
+Calendar::YearTable& Calendar::YearTable::operator=(YearTable&& o) noexcept {
+    slots_ = std::move(o.slots_);
+    size_ = std::exchange(o.size_, 0);
+    return *this;
+}
+
+const Calendar::Year* Calendar::YearTable::find(std::int64_t year) const {
+    if (size_ == 0) return nullptr;
+    const Year& y = slots_[slot_of(year, size_)];
+    return y.year == year ? &y : nullptr;
+}
+
+const Calendar::Year& Calendar::YearTable::put(const Year& y) {
+    if (size_ == 0) grow();
+    while (slots_[slot_of(y.year, size_)].year != Year::NONE && size_ < MAX_SLOTS) grow();
+    return slots_[slot_of(y.year, size_)] = y;
+}
+
+// Years apart in a table of n slots are apart in one of 2n, so none is lost.
+void Calendar::YearTable::grow() {
+    static_assert(sizeof(Year) * MAX_SLOTS <= 128 * 1024, "a calendar's years stay within 128 KiB");
+    const std::size_t size = size_ == 0 ? MIN_SLOTS : size_ * 2;
+    auto slots = std::make_unique<Year[]>(size);
+    for (std::size_t i = 0; i < size_; ++i) {
+        if (slots_[i].year != Year::NONE) slots[slot_of(slots_[i].year, size)] = slots_[i];
+    }
+    slots_ = std::move(slots);
+    size_ = size;
+}
+
+const Calendar::Year& Calendar::year_entry(std::int64_t year, Year& hint) {
+    if (hint.year == year) return hint;
+    const Year* found = years_.find(year);
+    if (found == nullptr) {
         // Local years stay far inside the 64-bit year range of the date
         // arithmetic, so the next 1 January always exists.
         const cctz::civil_day jan1(year, 1, 1);
-        Year y{};
+        Year y;
         y.year = year;
         y.jan1_weekday = weekday_index(jan1);
         const std::int64_t days = cctz::civil_day(year + 1, 1, 1) - jan1;
@@ -115,26 +160,24 @@ const Calendar::Year& Calendar::year_entry(std::int64_t year, YearHint& hint) {
         y.first_day = jan1 - cctz::civil_day(1970, 1, 1);
         y.end_day = y.first_day + days;
         cover_offsets(y);
-        it = years_.emplace(year, y).first;
+        found = &years_.put(y);
     }
-    hint.year = &it->second;
-    return it->second;
+    return hint = *found;
 }
 
-const Calendar::Year& Calendar::year_of_day(std::int64_t day, YearHint& hint) {
-    if (hint.year != nullptr && hint.year->first_day <= day && day < hint.year->end_day) return *hint.year;
+const Calendar::Year& Calendar::year_of_day(std::int64_t day, Year& hint) {
+    if (hint.holds_day(day)) return hint;
     return year_entry((cctz::civil_day(1970, 1, 1) + day).year(), hint);
 }
 
-// The cached year whose offsets cover the instant `utc`, if any. The year
-// that holds it on the UTC calendar does when it is cached: its range runs a
-// day past the local year at either end, more than any offset.
-const Calendar::Year* Calendar::year_around(std::int64_t utc, YearHint& hint) const {
-    if (hint.year != nullptr && hint.year->covers(utc)) return hint.year;
-    const auto it = years_.find((cctz::civil_second(1970, 1, 1, 0, 0, 0) + utc).year());
-    if (it == years_.end() || !it->second.covers(utc)) return nullptr;
-    hint.year = &it->second;
-    return &it->second;
+// The year whose offsets cover the instant `utc`, if one met before does. The
+// year that holds it on the UTC calendar does when it is kept: its range runs
+// a day past the local year at either end, more than any offset.
+const Calendar::Year* Calendar::year_around(std::int64_t utc, Year& hint) const {
+    if (hint.covers(utc)) return &hint;
+    const Year* found = years_.find((cctz::civil_second(1970, 1, 1, 0, 0, 0) + utc).year());
+    if (found == nullptr || !found->covers(utc)) return nullptr;
+    return &(hint = *found);
 }
 
 // The offset in force at the instant `utc` (seconds since the epoch), asked of
@@ -182,7 +225,7 @@ void Calendar::cover_offsets(Year& y) const {
     y.to = to;
 }
 
-double Calendar::bus_time(const Instant& t, YearHint& hint) {
+double Calendar::bus_time(const Instant& t, Year& hint) {
     // Sub-second parts, leap nanoseconds included, do not move the wall clock.
     // The local wall clock is read as whole days and the second of the day.
     const Year* around = year_around(t.seconds, hint);
@@ -194,8 +237,7 @@ double Calendar::bus_time(const Instant& t, YearHint& hint) {
     const std::int64_t rem = local % 86400;
     const std::int64_t day = local / 86400 - (rem < 0);
     const std::int64_t second_of_day = rem < 0 ? rem + 86400 : rem;
-    const Year& year = around != nullptr && around->first_day <= day && day < around->end_day ? *around
-                                                                                               : year_of_day(day, hint);
+    const Year& year = around != nullptr && around->holds_day(day) ? *around : year_of_day(day, hint);
     const std::int64_t n = day - year.first_day;
     double p = span_weight(n, year.jan1_weekday);
     if (const auto& curve = day_curves_[(year.jan1_weekday + n) % 7]) {

@@ -2,10 +2,12 @@
 // Trading-time calendar: day weights per weekday, quarter-hour profiles on the
 // local clock of a time zone, and the measures of time built on them.
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <memory>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 
 #include <cctz/civil_time.h>
 #include <cctz/time_zone.h>
@@ -33,7 +35,7 @@ public:
     double day_weight(int weekday) const { return day_weights_[weekday]; }
     double week_weight() const { return week_weight_; }
     double year_weight(std::int32_t year) {
-        YearHint hint;
+        Year hint;
         return year_entry(year, hint).weight;
     }
     std::string_view underlying() const { return underlying_; }
@@ -51,21 +53,24 @@ private:
     // What one local year needs, worked out once: its weight and first day,
     // and the zone's offsets over the UTC instants around it, so that an
     // instant of a year met before finds its local time without the zone.
+    // Default-constructed it is no year: it covers no instant and holds no day.
     struct Year {
-        std::int64_t year;
-        double weight;
-        std::int64_t first_day;  // 1 January, in days since 1970-01-01
-        std::int64_t end_day;    // the next 1 January
-        int jan1_weekday;
-        int change_count;
+        static constexpr std::int64_t NONE = std::numeric_limits<std::int64_t>::min();
+        std::int64_t year = NONE;
+        double weight = 0.0;
+        std::int64_t first_day = 0;  // 1 January, in days since 1970-01-01
+        std::int64_t end_day = 0;    // the next 1 January
+        int jan1_weekday = 0;
+        int change_count = 0;
         // Offsets over the instants [from, to): `offset` up to the first
         // change, then each change in turn. Empty (from == to) where the
         // zone's table of changes does not vouch for the whole range.
-        std::int64_t from, to;
-        std::int64_t offset;
-        std::array<OffsetChange, MAX_CHANGES> changes;
+        std::int64_t from = 0, to = 0;
+        std::int64_t offset = 0;
+        std::array<OffsetChange, MAX_CHANGES> changes{};
 
         bool covers(std::int64_t utc) const { return from <= utc && utc < to; }
+        bool holds_day(std::int64_t day) const { return first_day <= day && day < end_day; }
         std::int64_t offset_at(std::int64_t utc) const {
             std::int64_t found = offset;
             for (int i = 0; i < change_count && changes[i].at <= utc; ++i) found = changes[i].offset;
@@ -73,31 +78,44 @@ private:
         }
     };
 
-    // The year that served one argument of get_bus_ttx last, tried first.
-    // A copied calendar has entries of its own, so a copy starts without.
-    struct YearHint {
-        const Year* year = nullptr;
-        YearHint() = default;
-        YearHint(const YearHint&) noexcept {}
-        YearHint& operator=(const YearHint&) noexcept {
-            year = nullptr;
-            return *this;
+    // The years met, each in the slot of its number modulo the table's size,
+    // so that any run of consecutive years up to that size sits side by side.
+    // The table starts small and doubles when two years meet in one slot; at
+    // full size the year met later takes the slot. An entry is only ever the
+    // year's own values, so what is dropped is worked out again the same.
+    // A copy has a table of its own: copies share nothing that changes.
+    class YearTable {
+    public:
+        static constexpr std::size_t MIN_SLOTS = 8;
+        static constexpr std::size_t MAX_SLOTS = 1024;
+
+        YearTable() = default;
+        YearTable(const YearTable& o);
+        YearTable& operator=(const YearTable& o);
+        YearTable(YearTable&& o) noexcept;
+        YearTable& operator=(YearTable&& o) noexcept;
+
+        const Year* find(std::int64_t year) const;
+        const Year& put(const Year& y);
+
+    private:
+        static std::size_t slot_of(std::int64_t year, std::size_t size) {
+            return static_cast<std::size_t>(static_cast<std::uint64_t>(year) & (size - 1));
         }
-        // Moving the map moves its nodes along, so the entry stays valid.
-        YearHint(YearHint&& o) noexcept : year(o.year) {}
-        YearHint& operator=(YearHint&& o) noexcept {
-            year = o.year;
-            return *this;
-        }
+        void grow();
+
+        std::unique_ptr<Year[]> slots_;
+        std::size_t size_ = 0;
     };
 
     static Result<Calendar> from_record(const CalendarJson& doc);
 
-    double bus_time(const Instant& t, YearHint& hint);
+    // `hint` is a copy of the year that served the same argument last time.
+    double bus_time(const Instant& t, Year& hint);
     double span_weight(std::int64_t days, int first_weekday) const;
-    const Year& year_entry(std::int64_t year, YearHint& hint);
-    const Year& year_of_day(std::int64_t day, YearHint& hint);
-    const Year* year_around(std::int64_t utc, YearHint& hint) const;
+    const Year& year_entry(std::int64_t year, Year& hint);
+    const Year& year_of_day(std::int64_t day, Year& hint);
+    const Year* year_around(std::int64_t utc, Year& hint) const;
     void cover_offsets(Year& y) const;
     std::int64_t zone_offset(std::int64_t utc) const;
 
@@ -106,12 +124,10 @@ private:
     double week_weight_ = 0.0;
     cctz::time_zone zone_;
     std::string_view underlying_;
-    // One entry per local year met, never removed. A hash map's nodes stay
-    // put as years are added, in any order and however many, so an entry
-    // costs the same to add as the first and the hints below stay valid.
-    std::unordered_map<std::int64_t, Year> years_;
+    YearTable years_;
     // In a pricing loop `to` stays in its year while `from` moves in its own.
-    YearHint to_hint_, from_hint_;
+    // Each keeps a copy of its year, whatever the table does meanwhile.
+    Year to_hint_, from_hint_;
 };
 
 }  // namespace tessel::calendar

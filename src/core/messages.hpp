@@ -61,6 +61,12 @@ inline constexpr char PANIC_DOC[] =
 inline constexpr char GENERIC_FAULT[] = "internal fault in tessel";
 inline constexpr char UNCAUGHT_PANIC[] = "uncaught panic at ffi boundary\n";
 
+// ---- interpreters ----
+
+inline constexpr char OTHER_INTERPRETER[] =
+    "this tessel object belongs to another interpreter; send objects between interpreters by pickling";
+inline constexpr char MODULE_CLEARED[] = "tessel has been torn down in this interpreter";
+
 // ---- operations ----
 
 inline std::string unknown_option_type(std::string_view lowered) {

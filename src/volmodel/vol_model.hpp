@@ -1,5 +1,6 @@
 #pragma once
 // The smile models: their contract and the three models that hold to it.
+#include "core/type_list.hpp"
 #include "volmodel/cubic_spline.hpp"
 #include "volmodel/gvv_spline.hpp"
 #include "volmodel/model.hpp"
@@ -7,6 +8,9 @@
 
 namespace tessel::volmodel {
 
-static_assert(SmileModel<GVVSpline> && SmileModel<VolGeo> && SmileModel<CubicSpline>);
+// Every model, in the order the module registers their classes.
+using Models = TypeList<GVVSpline, VolGeo, CubicSpline>;
+
+static_assert([]<class... M>(TypeList<M...>) { return (SmileModel<M> && ...); }(Models{}));
 
 }  // namespace tessel::volmodel

@@ -4,6 +4,7 @@ altered, instants at the edges of what a datetime can show."""
 import copy
 import math
 import pickle
+import signal
 import subprocess
 import sys
 import textwrap
@@ -77,6 +78,134 @@ def test_a_dict_subclass_whose_length_lies(model_cls):
     params = {"ref_vol": 30.0, "vpr": 2.0}
     m = model_cls.with_params(EXPIRY, LyingDict(params))
     assert m.get_param_dict() == model_cls.with_params(EXPIRY, params).get_param_dict()
+
+
+# ---------------------------------------------------------------------------
+# a failing length is ignored, unless it is an interrupt or an exit
+# ---------------------------------------------------------------------------
+
+class Interrupt(BaseException):
+    """Neither an Exception nor one of the interpreter's own."""
+
+
+def _sigint():
+    if signal.getsignal(signal.SIGINT) is not signal.default_int_handler:
+        pytest.skip("SIGINT is not handled by KeyboardInterrupt here")
+    signal.raise_signal(signal.SIGINT)
+
+
+class FailingLength(LyingSequence):
+    def __init__(self, items, fail):
+        super().__init__(items, 0)
+        self.fail = fail
+
+    def __len__(self):
+        self.fail()
+
+
+def _raiser(error):
+    def fail():
+        raise error
+    return fail
+
+
+def _length_readers(m, seq):
+    """Every argument whose length is read as a hint, given as `seq(items)`."""
+    return {
+        "get_vol strikes": lambda: m.get_vol(0.5, 100.0, seq(STRIKES)),
+        "get_jacobian strikes": lambda: m.get_jacobian(0.5, 100.0, seq(STRIKES), m.get_fitting_params()),
+        "get_jacobian names": lambda: m.get_jacobian(0.5, 100.0, STRIKES, seq(m.get_fitting_params())),
+    }
+
+
+READERS = list(_length_readers(None, None))
+
+
+@pytest.mark.parametrize("reader", READERS)
+@pytest.mark.parametrize("error", [ValueError, TypeError, OverflowError, ArithmeticError, RecursionError,
+                                   MemoryError], ids=lambda e: e.__name__)
+def test_an_ordinary_failure_of_a_length_is_ignored(model_cls, reader, error):
+    m = model_cls(EXPIRY)
+    expected = _length_readers(m, list)[reader]()
+    assert _length_readers(m, lambda items: FailingLength(items, _raiser(error("no length"))))[reader]() == expected
+
+
+INTERRUPTS = {"KeyboardInterrupt": KeyboardInterrupt, "SystemExit": lambda: SystemExit(3),
+              "GeneratorExit": GeneratorExit, "Interrupt": Interrupt}
+
+
+@pytest.mark.parametrize("reader", READERS)
+@pytest.mark.parametrize("make", [*INTERRUPTS.values(), None], ids=[*INTERRUPTS, "SIGINT"])
+def test_an_interrupt_or_exit_while_a_length_is_read_propagates(model_cls, reader, make):
+    m = model_cls(EXPIRY, ref_vol=42.0)
+    before = m.get_param_dict()
+    error = make() if make else None
+    with pytest.raises(type(error) if error else KeyboardInterrupt) as info:
+        _length_readers(m, lambda items: FailingLength(items, _raiser(error) if error else _sigint))[reader]()
+    if error:
+        assert info.value is error and error.__context__ is None and error.__cause__ is None
+    assert m.get_param_dict() == before
+    m.set_param("ref_vol", 43.0)  # the object is free again
+    assert m.get_parameter("ref_vol") == 43.0
+
+
+def test_a_dicts_own_length_is_never_asked(model_cls):
+    # The parameter map sizes its room from the dict's own count.
+    class InterruptingDict(dict):
+        def __len__(self):
+            raise KeyboardInterrupt
+
+    params = {"ref_vol": 30.0, "vpr": 2.0}
+    expected = model_cls.with_params(EXPIRY, params).get_param_dict()
+    assert model_cls.with_params(EXPIRY, InterruptingDict(params)).get_param_dict() == expected
+    assert model_cls(EXPIRY, **InterruptingDict(params)).get_param_dict() == expected
+
+
+@pytest.mark.parametrize("error", [UserWarning, KeyboardInterrupt, SystemExit, Interrupt])
+def test_a_repr_whose_datetime_fails_falls_back_unless_interrupted(model_cls, error):
+    m = model_cls(Stamp(59.9999999999))  # a leap second: its datetime warns
+
+    def show(*args, **kwargs):
+        raise error("from showwarning")
+
+    with warnings.catch_warnings():
+        warnings.simplefilter("always")
+        warnings.showwarning = show
+        if issubclass(error, Exception):  # the instant's own text instead
+            text = repr(m)
+            assert text.startswith(f"{model_cls.__name__}(expiry=5") and "1970" not in text, text
+        else:
+            with pytest.raises(error, match="from showwarning"):
+                repr(m)
+
+
+@pytest.mark.parametrize("error", ["KeyboardInterrupt", "SystemExit", "ValueError", "AttributeError"])
+def test_a_datetime_module_that_fails_is_passed_over_unless_interrupted(error):
+    # A fresh interpreter, so that the module has not yet looked `datetime` up.
+    code = textwrap.dedent(f"""
+        import sys, types
+        import tessel
+        asked = []
+        class Broken(types.ModuleType):
+            def __getattr__(self, name):
+                asked.append(name)
+                raise {error}
+        sys.modules["datetime"] = Broken("datetime")
+        class Stamp:
+            def __init__(self, v): self.v = v
+            def timestamp(self): return self.v
+        try:
+            got = tessel.Calendar.get_cal_ttx(Stamp(0.0), Stamp(86400.0))
+        except BaseException as e:
+            got = type(e).__name__
+        print(repr(got), bool(asked))
+    """)
+    out = subprocess.run([sys.executable, "-c", code], check=True, timeout=60, env=_child_env(),
+                         capture_output=True, text=True).stdout.split()
+    if error in ("KeyboardInterrupt", "SystemExit") and out[1] == "True":
+        assert out[0] == repr(error)
+    else:
+        assert out[0] == repr(86400 / 31536000)
 
 
 # ---------------------------------------------------------------------------
@@ -206,9 +335,12 @@ def test_every_expiry_round_trips_bit_for_bit(model_cls, stamp, copier):
 
 
 def test_a_model_beyond_year_9999_still_refuses_its_datetime_but_travels():
-    m = tessel.GVVSpline(Stamp(8e12))
-    with pytest.raises(ValueError, match="out of range"):
+    m = tessel.GVVSpline(Stamp(8e12))  # in the year 255479
+    with pytest.raises(ValueError) as own:
+        datetime(255479, 1, 1)
+    with pytest.raises(ValueError) as refused:
         m.expiry
+    assert str(refused.value) == str(own.value)
     assert "expiry=8000000000000.000000000" in repr(m)
     back = pickle.loads(pickle.dumps([m, tessel.Calendar("BTCUSDT")]))
     assert _state(back[0]) == _state(m)

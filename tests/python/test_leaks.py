@@ -231,6 +231,20 @@ def test_no_growth(call, error, watched):
         assert rss2 - rss < 4 << 20
 
 
+def test_a_calendar_holds_a_bounded_number_of_years():
+    """A calendar asked about ever more distinct years keeps its memory bounded."""
+    if not HEAP:
+        pytest.skip("allocator not observable here")
+    cal, now = tessel.Calendar("BTCUSDT"), Stamp(1.75e9)
+    cal.get_bus_ttx(now, now)
+    before = snapshot()[1]
+    for y in range(-100_000, 100_000):  # each a year of its own, about 190 bytes when all were kept
+        cal.get_bus_ttx(now, Stamp((y - 1970) * 31556952.0 + 8.7e6))
+    assert snapshot()[1] - before < 256 << 10
+    del cal
+    assert snapshot()[1] - before < 16 << 10
+
+
 def test_the_probes_see_a_leak():
     """The probes are sensitive enough for the bounds above, where they are used at all."""
     if not (BLOCKS or HEAP):

@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <cctz/civil_time.h>
@@ -350,6 +352,66 @@ TEST(BusinessTime, AWarmCacheGivesWhatAColdOneGives) {
     for (std::int64_t y = 1600; y <= 2600; y += 7)
         ASSERT_EQ(cal.get_bus_ttx(at(y, 3, 9, 7), at(2025, 1, 1)),
                   make("").get_bus_ttx(at(y, 3, 9, 7), at(2025, 1, 1)));
+}
+
+// The table keeps a bounded number of years: met in any order and far more
+// of them, every year answers as in a calendar that never met another.
+TEST(BusinessTime, YearsInAnyOrderAndNumberGiveWhatAColdCalendarGives) {
+    const Calendar pristine = make("");
+    Calendar warm = make("");
+    const Instant expiry = at(2026, 6, 26, 8);
+    // Mid-year on either side of the offset changes, and a UTC new year that
+    // is still the old year on the local clock.
+    const auto mid = [](std::int64_t y) { return at(y, 3 + static_cast<unsigned>((y % 9 + 9) % 9), 9, 7); };
+    const auto eve = [](std::int64_t y) { return at(y, 1, 1, 3); };
+    const auto check = [&](const Instant& a, const Instant& b) {
+        ASSERT_EQ(warm.get_bus_ttx(a, b), Calendar(pristine).get_bus_ttx(a, b)) << a.seconds << " " << b.seconds;
+    };
+    std::vector<std::int64_t> run;  // three times the table's size
+    for (std::int64_t y = -500; y <= 2600; ++y) run.push_back(y);
+    std::vector<std::int64_t> one_slot;  // years 1024 apart share a slot
+    for (std::int64_t k = -250; k <= 250; ++k) one_slot.push_back(2025 + 1024 * k);
+    std::vector<std::int64_t> shuffled = run;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937_64(22));
+    std::shuffle(one_slot.begin(), one_slot.end(), std::mt19937_64(23));
+    std::vector<std::int64_t> descending(run.rbegin(), run.rend());
+    for (const auto* years : {&run, &descending, &shuffled, &one_slot}) {
+        for (const std::int64_t y : *years) {
+            check(mid(y), expiry);
+            check(eve(y), mid(y + 1024));  // both arguments' years in one slot
+            check(mid(y - 1024), eve(y));
+        }
+    }
+    for (const std::int64_t y : {-262144, -1, 0, 1970, 262143}) check(eve(y), mid(y));
+}
+
+// A copy owns its years outright, so copies of one calendar measure side by
+// side on several threads without touching one another.
+TEST(BusinessTime, CopiesMeasureInParallel) {
+    Calendar warm = make("");
+    for (std::int64_t y = 1900; y <= 2100; ++y) warm.get_bus_ttx(at(y, 6, 1), at(2025, 1, 1));
+    std::mt19937_64 rng(5);
+    std::uniform_int_distribution<std::int64_t> secs(-5'364'662'400, 20'000'000'000);  // 1800 to 2603
+    std::vector<Instant> ts;
+    for (int i = 0; i < 3000; ++i) ts.push_back(Instant{secs(rng), 0});
+    std::vector<double> expected;
+    Calendar alone = make("");
+    for (std::size_t i = 0; i + 1 < ts.size(); ++i) expected.push_back(alone.get_bus_ttx(ts[i], ts[i + 1]));
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            Calendar mine = warm;
+            for (int round = 0; round < 3; ++round) {
+                for (std::size_t j = 0; j < expected.size(); ++j) {
+                    const std::size_t i = (j * (2 * t + 1) + round) % expected.size();  // each its own order
+                    if (mine.get_bus_ttx(ts[i], ts[i + 1]) != expected[i]) ++wrong;
+                }
+            }
+        });
+    }
+    for (std::thread& th : threads) th.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(BusinessTime, CopiesGoTheirOwnWay) {
