@@ -19,12 +19,13 @@
 // proven (INLINE_ERFC_IS_LIBM) and std::erfc everywhere else.
 //
 // Reuse, for example for many arguments at once: the kernels in erfc_detail
-// are templates over the lane type V, which needs + - * / elementwise and
-// with a double on the left, and compute every lane with exactly the scalar
-// operations. Classify the arguments with erfc_detail::region, evaluate the
-// lanes that share a region with the region's kernel, and finish each lane
-// with erfc_detail::finish (the tail's exp is per lane: it is libm's).
-// erfc_inline_pair does that for two arguments with SSE2.
+// (ratio_small, ratio_middle, ratio_near, ratio_far) are templates over the
+// lane type V, which needs + - * / elementwise and with a double, and compute
+// every lane with exactly the scalar operations. Sort the lanes by region
+// (the high word of x against the bounds below, as erfc_inline does), run the
+// lanes that share a region through its kernel, and finish each lane with
+// finish_small, finish_middle or finish_tail (the tail's exp stays per lane:
+// it must be libm's). erfc_inline_pair does that for two arguments with SSE2.
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -78,22 +79,17 @@ inline constexpr double SB1 = 3.03380607434824582924e+01, SB2 = 3.25792512996573
                         SB5 = 2.55305040643316442583e+03, SB6 = 4.74528541206955367215e+02,
                         SB7 = -2.24409524465858183362e+01;
 
-// The regions, by the high word of |x| as glibc tests it.
-enum class Region { Special, Tiny, Small, Middle, Near, Far, Saturated };
-
 inline std::int32_t high_word(double x) { return static_cast<std::int32_t>(std::bit_cast<std::uint64_t>(x) >> 32); }
 
-inline Region region(double x) {
-    const std::int32_t hx = high_word(x);
-    const std::int32_t ix = hx & 0x7fffffff;
-    if (ix >= 0x7ff00000) return Region::Special;  // NaN and infinities
-    if (ix < 0x3c700000) return Region::Tiny;      // |x| < 2^-56
-    if (ix < 0x3feb0000) return Region::Small;     // |x| < 0.84375
-    if (ix < 0x3ff40000) return Region::Middle;    // |x| < 1.25
-    if (ix >= 0x403c0000 || (hx < 0 && ix >= 0x40180000)) return Region::Saturated;  // x >= 28 or x <= -6
-    if (ix < 0x4006db6d) return Region::Near;      // |x| < 1/0.35
-    return Region::Far;
-}
+// The regions, by the high word of |x| as glibc tests it.
+inline constexpr std::int32_t TINY = 0x3c700000;    // below: |x| < 2^-56
+inline constexpr std::int32_t QUARTER = 0x3fd00000; // 1/4, inside the small region
+inline constexpr std::int32_t SMALL = 0x3feb0000;   // below: |x| < 0.84375
+inline constexpr std::int32_t MIDDLE = 0x3ff40000;  // below: |x| < 1.25
+inline constexpr std::int32_t NEAR = 0x4006db6d;    // below: |x| < 1/0.35
+inline constexpr std::int32_t SIX = 0x40180000;     // x <= -6: erfc is 2
+inline constexpr std::int32_t TAIL = 0x403c0000;    // |x| >= 28: erfc is 0 or 2
+inline constexpr std::int32_t SPECIAL = 0x7ff00000; // NaN and infinities
 
 // The kernels. Each takes what glibc computes first (x * x, |x| - 1 or
 // 1 / x^2) and returns its ratio.
@@ -163,53 +159,23 @@ V ratio_far(V s) {
     return r / t;
 }
 
-// What the kernel of x's region takes.
-inline double reduced(Region r, double x) {
+// erfc(x) from the kernels' ratios, for x in their regions.
+inline double finish_small(double x, std::int32_t hx, double ratio) {
+    if (hx < QUARTER) return 1.0 - (x + x * ratio);
+    double t = x * ratio;
+    t += x - 0.5;
+    return 0.5 - t;
+}
+inline double finish_middle(std::int32_t hx, double ratio) {
+    return hx >= 0 ? (1.0 - ERX) - ratio : 1.0 + (ERX + ratio);
+}
+inline double finish_tail(double x, std::int32_t hx, double ratio) {
     const double ax = std::abs(x);
-    switch (r) {
-        case Region::Small: return x * x;
-        case Region::Middle: return ax - 1.0;
-        case Region::Near:
-        case Region::Far: return 1.0 / (ax * ax);
-        default: return x;
-    }
-}
-
-// erfc(x) from the ratio of x's region (ignored outside the kernels' regions).
-inline double finish(Region r, double x, double ratio) {
-    const std::int32_t hx = high_word(x);
-    switch (r) {
-        case Region::Special: return static_cast<double>((static_cast<std::uint32_t>(hx) >> 31) << 1) + 1.0 / x;
-        case Region::Tiny: return 1.0 - x;
-        case Region::Small: {
-            if (hx < 0x3fd00000) return 1.0 - (x + x * ratio);  // x < 1/4
-            double t = x * ratio;
-            t += x - 0.5;
-            return 0.5 - t;
-        }
-        case Region::Middle: return hx >= 0 ? (1.0 - ERX) - ratio : 1.0 + (ERX + ratio);
-        case Region::Near:
-        case Region::Far: {
-            const double ax = std::abs(x);
-            // z is |x| to 21 bits, so z * z is exact and the rounding error of
-            // x * x goes into the second exp's argument.
-            const double z = std::bit_cast<double>(std::bit_cast<std::uint64_t>(ax) & 0xffffffff00000000ULL);
-            const double t = std::exp(-z * z - 0.5625) * std::exp((z - ax) * (z + ax) + ratio);
-            return hx > 0 ? t / ax : 2.0 - t / ax;
-        }
-        case Region::Saturated: break;
-    }
-    return hx > 0 ? 0.0 : 2.0;
-}
-
-inline double ratio(Region r, double reduced_x) {
-    switch (r) {
-        case Region::Small: return ratio_small(reduced_x);
-        case Region::Middle: return ratio_middle(reduced_x);
-        case Region::Near: return ratio_near(reduced_x);
-        case Region::Far: return ratio_far(reduced_x);
-        default: return 0.0;
-    }
+    // z is |x| to 21 bits, so z * z is exact and the rounding error of x * x
+    // goes into the second exp's argument.
+    const double z = std::bit_cast<double>(std::bit_cast<std::uint64_t>(ax) & 0xffffffff00000000ULL);
+    const double t = std::exp(-z * z - 0.5625) * std::exp((z - ax) * (z + ax) + ratio);
+    return hx > 0 ? t / ax : 2.0 - t / ax;
 }
 
 #if defined(__SSE2__)
@@ -222,16 +188,8 @@ inline Pair operator*(Pair a, Pair b) { return {_mm_mul_pd(a.v, b.v)}; }
 inline Pair operator/(Pair a, Pair b) { return {_mm_div_pd(a.v, b.v)}; }
 inline Pair operator+(double a, Pair b) { return {_mm_add_pd(_mm_set1_pd(a), b.v)}; }
 inline Pair operator*(Pair a, double b) { return {_mm_mul_pd(a.v, _mm_set1_pd(b))}; }
+inline Pair operator-(Pair a, double b) { return {_mm_sub_pd(a.v, _mm_set1_pd(b))}; }
 
-inline Pair ratio(Region r, Pair reduced_x) {
-    switch (r) {
-        case Region::Small: return ratio_small(reduced_x);
-        case Region::Middle: return ratio_middle(reduced_x);
-        case Region::Near: return ratio_near(reduced_x);
-        case Region::Far: return ratio_far(reduced_x);
-        default: return reduced_x;
-    }
-}
 #endif
 
 }  // namespace erfc_detail
@@ -239,26 +197,59 @@ inline Pair ratio(Region r, Pair reduced_x) {
 // glibc's erfc(x), in line.
 inline double erfc_inline(double x) {
     using namespace erfc_detail;
-    const Region r = region(x);
-    return finish(r, x, ratio(r, reduced(r, x)));
+    const std::int32_t hx = high_word(x);
+    const std::int32_t ix = hx & 0x7fffffff;
+    if (ix < SMALL) {
+        if (ix < TINY) return 1.0 - x;
+        return finish_small(x, hx, ratio_small(x * x));
+    }
+    if (ix < MIDDLE) return finish_middle(hx, ratio_middle(std::abs(x) - 1.0));
+    if (ix < TAIL) {
+        const double ax = std::abs(x);
+        if (ix < NEAR) return finish_tail(x, hx, ratio_near(1.0 / (ax * ax)));
+        if (hx < 0 && ix >= SIX) return 2.0;
+        return finish_tail(x, hx, ratio_far(1.0 / (ax * ax)));
+    }
+    if (ix >= SPECIAL) return static_cast<double>((static_cast<std::uint32_t>(hx) >> 31) << 1) + 1.0 / x;
+    return hx > 0 ? 0.0 : 2.0;
 }
 
-// erfc_inline of two arguments, their rational functions side by side when
-// both lie in one region.
+// erfc_inline of two arguments, their rational functions side by side in one
+// register when both lie in one region.
 inline void erfc_inline_pair(double x0, double x1, double& out0, double& out1) {
-    using namespace erfc_detail;
-    const Region r0 = region(x0);
-    const Region r1 = region(x1);
 #if defined(__SSE2__)
-    if (r0 == r1 && r0 >= Region::Small && r0 <= Region::Far) {
-        const Pair q = ratio(r0, Pair{_mm_set_pd(reduced(r1, x1), reduced(r0, x0))});
-        out0 = finish(r0, x0, _mm_cvtsd_f64(q.v));
-        out1 = finish(r1, x1, _mm_cvtsd_f64(_mm_unpackhi_pd(q.v, q.v)));
+    using namespace erfc_detail;
+    const std::int32_t hx0 = high_word(x0), hx1 = high_word(x1);
+    const std::int32_t ix0 = hx0 & 0x7fffffff, ix1 = hx1 & 0x7fffffff;
+    const Pair x{_mm_set_pd(x1, x0)};
+    const auto lo = [](Pair p) { return _mm_cvtsd_f64(p.v); };
+    const auto hi = [](Pair p) { return _mm_cvtsd_f64(_mm_unpackhi_pd(p.v, p.v)); };
+    const auto in = [&](std::int32_t from, std::int32_t to) { return ix0 >= from && ix0 < to && ix1 >= from && ix1 < to; };
+    if (in(TINY, SMALL)) {
+        const Pair q = ratio_small(x * x);
+        out0 = finish_small(x0, hx0, lo(q));
+        out1 = finish_small(x1, hx1, hi(q));
+        return;
+    }
+    const Pair ax{_mm_andnot_pd(_mm_set1_pd(-0.0), x.v)};
+    if (in(SMALL, MIDDLE)) {
+        const Pair q = ratio_middle(ax - 1.0);
+        out0 = finish_middle(hx0, lo(q));
+        out1 = finish_middle(hx1, hi(q));
+        return;
+    }
+    // Both in one part of the tail, neither saturated.
+    const bool near = in(MIDDLE, NEAR);
+    if (near || (in(NEAR, TAIL) && (hx0 >= 0 || ix0 < SIX) && (hx1 >= 0 || ix1 < SIX))) {
+        const Pair s = Pair{_mm_set1_pd(1.0)} / (ax * ax);
+        const Pair q = near ? ratio_near(s) : ratio_far(s);
+        out0 = finish_tail(x0, hx0, lo(q));
+        out1 = finish_tail(x1, hx1, hi(q));
         return;
     }
 #endif
-    out0 = finish(r0, x0, ratio(r0, reduced(r0, x0)));
-    out1 = finish(r1, x1, ratio(r1, reduced(r1, x1)));
+    out0 = erfc_inline(x0);
+    out1 = erfc_inline(x1);
 }
 
 // libm's erfc: the in-line copy where it is proven to be the same to the bit.

@@ -2,16 +2,63 @@
 // The standard normal distribution.
 #include <cmath>
 
+#include "analytics/erfc_inline.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tessel::analytics {
 
 inline constexpr double SQRT_2PI = 2.5066282746310007;
 
+namespace detail {
+inline constexpr double CDF_MEAN = 0.0;
+inline constexpr double CDF_SCALE = 1.0 * 1.4142135623730951;  // sd * sqrt(2), sd = 1
+
+// Where erfc((0 - x) / sqrt(2)) is a constant that needs neither the division
+// nor erfc: erfc(z) is exactly 0 for z >= 28 and exactly 2 for z <= -6 (the
+// first and last of its regions). The thresholds keep a margin: x <= -39.6
+// gives z >= 28.0014 and x >= 8.49 gives z <= -6.0033, however the division
+// rounds.
+inline constexpr double CDF_ZERO_BELOW = -39.6;
+inline constexpr double CDF_ONE_ABOVE = 8.49;
+}  // namespace detail
+
 // erfc already gives 0 at +inf and 2 at -inf, hence 0 and 1 here, and NaN for NaN.
 inline double norm_cdf(double x) {
-    constexpr double mean = 0.0;
-    constexpr double sd = 1.0;
-    const double z = (mean - x) / (sd * 1.4142135623730951);
-    return 0.5 * std::erfc(z);
+    const double z = (detail::CDF_MEAN - x) / detail::CDF_SCALE;
+    return 0.5 * libm_erfc(z);
+}
+
+// norm_cdf(a) and norm_cdf(b) to the same bits, both divisions and both erfc
+// side by side.
+inline void norm_cdf_pair(double a, double b, double& cdf_a, double& cdf_b) {
+    using namespace detail;
+    const auto saturated = [](double x) { return x <= CDF_ZERO_BELOW || x >= CDF_ONE_ABOVE; };
+    if (saturated(a) && saturated(b)) {
+        cdf_a = a <= CDF_ZERO_BELOW ? 0.0 : 1.0;
+        cdf_b = b <= CDF_ZERO_BELOW ? 0.0 : 1.0;
+        return;
+    }
+    double za, zb;
+#if defined(__SSE2__)
+    const __m128d z = _mm_div_pd(_mm_sub_pd(_mm_set1_pd(CDF_MEAN), _mm_set_pd(b, a)), _mm_set1_pd(CDF_SCALE));
+    za = _mm_cvtsd_f64(z);
+    zb = _mm_cvtsd_f64(_mm_unpackhi_pd(z, z));
+#else
+    za = (CDF_MEAN - a) / CDF_SCALE;
+    zb = (CDF_MEAN - b) / CDF_SCALE;
+#endif
+    double ea, eb;
+    if constexpr (INLINE_ERFC_IS_LIBM) {
+        erfc_inline_pair(za, zb, ea, eb);
+    } else {
+        ea = std::erfc(za);
+        eb = std::erfc(zb);
+    }
+    cdf_a = 0.5 * ea;
+    cdf_b = 0.5 * eb;
 }
 
 inline double norm_pdf(double x) { return std::exp(x * (-0.5 * x)) / SQRT_2PI; }
