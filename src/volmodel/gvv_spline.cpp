@@ -17,7 +17,7 @@ void GVVSplineDef::vol(const Values& p, double ttx, double /*spot*/, std::span<c
     const double two_skew = skew + skew;
     const double sigma0_sq = sigma0 * sigma0;
 
-    // The work per strike in three parts around the calls of exp and tanh.
+    // The work per strike in parts around the calls of log, exp and tanh.
     const auto damp = [&](double z, double e, double& y, double& core) {
         // Damped moneyness: about z/2 near the money, z in the wings.
         y = (1.0 - e * 0.5) * z;
@@ -28,32 +28,43 @@ void GVVSplineDef::vol(const Values& p, double ttx, double /*spot*/, std::span<c
     const auto finish = [&](double w, double y, double core) {
         // w saturates at +-6, which keeps the quartic wing term bounded far out.
         const double w4 = (w * w) * (w * w);
-        double u = core;
-        if (y < 0.0)
-            u = pwing * w4 + core;
-        else if (y > 0.0)
-            u = w4 * cwing + core;
+        // Both wings computed and both tests made on every strike, then one
+        // chosen: a loop without branches runs several strikes at a time.
+        const double put_side = pwing * w4 + core;
+        const double call_side = w4 * cwing + core;
+        const bool put = std::isless(y, 0.0);
+        const bool call = std::isgreater(y, 0.0);
+        double u = put ? put_side : core;
+        u = call ? call_side : u;
         const double v = std::sqrt(u);
-        return std::isfinite(v) ? v : std::numeric_limits<double>::quiet_NaN();
+        const bool finite = std::islessequal(std::abs(v), std::numeric_limits<double>::max());
+        return finite ? v : std::numeric_limits<double>::quiet_NaN();
     };
 
-    // Many strikes go in blocks, each through five passes with one kind of
-    // work apiece, so that the calls of log, exp and tanh for different
-    // strikes overlap instead of waiting on one another; a few go straight
-    // through. Every strike meets the same operations in the same order.
+    // Many strikes go in blocks, each through passes that either call log,
+    // exp or tanh or do only arithmetic: the calls for different strikes
+    // overlap instead of waiting on one another, and the arithmetic passes
+    // (divisions and square roots included) run several strikes per
+    // instruction. A few strikes go straight through. Every strike meets the
+    // same operations in the same order either way.
     constexpr std::size_t BLOCK = 64;
     constexpr std::size_t FEW = 4;
     std::size_t start = 0;
     if (strikes.size() >= FEW) {
-        double z[BLOCK], y[BLOCK], core[BLOCK], w[BLOCK];
+        double a[BLOCK], b[BLOCK], y[BLOCK], core[BLOCK];
         for (; start < strikes.size(); start += BLOCK) {
             const std::size_t m = std::min(BLOCK, strikes.size() - start);
             const double* k = strikes.data() + start;
-            for (std::size_t i = 0; i < m; ++i) z[i] = std::log(k[i] / ref_spot) / root_t;
-            for (std::size_t i = 0; i < m; ++i) w[i] = std::exp(-z[i] * z[i]);
-            for (std::size_t i = 0; i < m; ++i) w[i] = damp(z[i], w[i], y[i], core[i]);
-            for (std::size_t i = 0; i < m; ++i) w[i] = std::tanh(w[i]) * 6.0;
-            for (std::size_t i = 0; i < m; ++i) out[start + i] = finish(w[i], y[i], core[i]);
+            for (std::size_t i = 0; i < m; ++i) a[i] = k[i] / ref_spot;
+            for (std::size_t i = 0; i < m; ++i) a[i] = std::log(a[i]);
+            for (std::size_t i = 0; i < m; ++i) {
+                a[i] = a[i] / root_t;  // z
+                b[i] = -a[i] * a[i];
+            }
+            for (std::size_t i = 0; i < m; ++i) b[i] = std::exp(b[i]);
+            for (std::size_t i = 0; i < m; ++i) a[i] = damp(a[i], b[i], y[i], core[i]);
+            for (std::size_t i = 0; i < m; ++i) a[i] = std::tanh(a[i]);
+            for (std::size_t i = 0; i < m; ++i) out[start + i] = finish(a[i] * 6.0, y[i], core[i]);
         }
     }
     for (std::size_t i = start; i < strikes.size(); ++i) {
