@@ -20,19 +20,18 @@
 //
 // Reuse, for example for many arguments at once: the kernels in erfc_detail
 // (ratio_small, ratio_middle, ratio_near, ratio_far) are templates over the
-// lane type V, which needs + - * / elementwise and with a double, and compute
-// every lane with exactly the scalar operations. Sort the lanes by region
-// (the high word of x against the bounds below, as erfc_inline does), run the
-// lanes that share a region through its kernel, and finish each lane with
-// finish_small, finish_middle or finish_tail (the tail's exp stays per lane:
-// it must be libm's). erfc_inline_pair does that for two arguments with SSE2.
+// lane type V (double, lanes::Double2, or any type with + - * / elementwise
+// and with a double) and compute every lane with exactly the scalar
+// operations. Sort the lanes by region (the high word of x against the bounds
+// below, as erfc_inline does), run the lanes that share a region through its
+// kernel, and finish each lane with finish_small, finish_middle or
+// finish_tail (the tail's exp stays per lane: it must be libm's).
+// erfc_inline_pair does that for two arguments.
 #include <bit>
 #include <cmath>
 #include <cstdint>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "core/lanes.hpp"
 
 namespace tessel::analytics {
 
@@ -178,20 +177,6 @@ inline double finish_tail(double x, std::int32_t hx, double ratio) {
     return hx > 0 ? t / ax : 2.0 - t / ax;
 }
 
-#if defined(__SSE2__)
-// Two lanes in one SSE2 register: every operation is the scalar one per lane.
-struct Pair {
-    __m128d v;
-};
-inline Pair operator+(Pair a, Pair b) { return {_mm_add_pd(a.v, b.v)}; }
-inline Pair operator*(Pair a, Pair b) { return {_mm_mul_pd(a.v, b.v)}; }
-inline Pair operator/(Pair a, Pair b) { return {_mm_div_pd(a.v, b.v)}; }
-inline Pair operator+(double a, Pair b) { return {_mm_add_pd(_mm_set1_pd(a), b.v)}; }
-inline Pair operator*(Pair a, double b) { return {_mm_mul_pd(a.v, _mm_set1_pd(b))}; }
-inline Pair operator-(Pair a, double b) { return {_mm_sub_pd(a.v, _mm_set1_pd(b))}; }
-
-#endif
-
 }  // namespace erfc_detail
 
 // glibc's erfc(x), in line.
@@ -214,40 +199,37 @@ inline double erfc_inline(double x) {
     return hx > 0 ? 0.0 : 2.0;
 }
 
-// erfc_inline of two arguments, their rational functions side by side in one
-// register when both lie in one region.
+// erfc_inline of two arguments, their rational functions side by side (one
+// SSE2 instruction for both) when both lie in one region.
 inline void erfc_inline_pair(double x0, double x1, double& out0, double& out1) {
-#if defined(__SSE2__)
     using namespace erfc_detail;
+    using lanes::Double2;
     const std::int32_t hx0 = high_word(x0), hx1 = high_word(x1);
     const std::int32_t ix0 = hx0 & 0x7fffffff, ix1 = hx1 & 0x7fffffff;
-    const Pair x{_mm_set_pd(x1, x0)};
-    const auto lo = [](Pair p) { return _mm_cvtsd_f64(p.v); };
-    const auto hi = [](Pair p) { return _mm_cvtsd_f64(_mm_unpackhi_pd(p.v, p.v)); };
     const auto in = [&](std::int32_t from, std::int32_t to) { return ix0 >= from && ix0 < to && ix1 >= from && ix1 < to; };
+    const Double2 x = lanes::make2(x0, x1);
     if (in(TINY, SMALL)) {
-        const Pair q = ratio_small(x * x);
-        out0 = finish_small(x0, hx0, lo(q));
-        out1 = finish_small(x1, hx1, hi(q));
+        const Double2 q = ratio_small(x * x);
+        out0 = finish_small(x0, hx0, lanes::lane0(q));
+        out1 = finish_small(x1, hx1, lanes::lane1(q));
         return;
     }
-    const Pair ax{_mm_andnot_pd(_mm_set1_pd(-0.0), x.v)};
+    const Double2 ax = abs(x);
     if (in(SMALL, MIDDLE)) {
-        const Pair q = ratio_middle(ax - 1.0);
-        out0 = finish_middle(hx0, lo(q));
-        out1 = finish_middle(hx1, hi(q));
+        const Double2 q = ratio_middle(ax - 1.0);
+        out0 = finish_middle(hx0, lanes::lane0(q));
+        out1 = finish_middle(hx1, lanes::lane1(q));
         return;
     }
     // Both in one part of the tail, neither saturated.
     const bool near = in(MIDDLE, NEAR);
     if (near || (in(NEAR, TAIL) && (hx0 >= 0 || ix0 < SIX) && (hx1 >= 0 || ix1 < SIX))) {
-        const Pair s = Pair{_mm_set1_pd(1.0)} / (ax * ax);
-        const Pair q = near ? ratio_near(s) : ratio_far(s);
-        out0 = finish_tail(x0, hx0, lo(q));
-        out1 = finish_tail(x1, hx1, hi(q));
+        const Double2 s = 1.0 / (ax * ax);
+        const Double2 q = near ? ratio_near(s) : ratio_far(s);
+        out0 = finish_tail(x0, hx0, lanes::lane0(q));
+        out1 = finish_tail(x1, hx1, lanes::lane1(q));
         return;
     }
-#endif
     out0 = erfc_inline(x0);
     out1 = erfc_inline(x1);
 }

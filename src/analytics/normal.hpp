@@ -3,10 +3,7 @@
 #include <cmath>
 
 #include "analytics/erfc_inline.hpp"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "core/lanes.hpp"
 
 namespace tessel::analytics {
 
@@ -41,15 +38,8 @@ inline void norm_cdf_pair(double a, double b, double& cdf_a, double& cdf_b) {
         cdf_b = b <= CDF_ZERO_BELOW ? 0.0 : 1.0;
         return;
     }
-    double za, zb;
-#if defined(__SSE2__)
-    const __m128d z = _mm_div_pd(_mm_sub_pd(_mm_set1_pd(CDF_MEAN), _mm_set_pd(b, a)), _mm_set1_pd(CDF_SCALE));
-    za = _mm_cvtsd_f64(z);
-    zb = _mm_cvtsd_f64(_mm_unpackhi_pd(z, z));
-#else
-    za = (CDF_MEAN - a) / CDF_SCALE;
-    zb = (CDF_MEAN - b) / CDF_SCALE;
-#endif
+    const lanes::Double2 z = (CDF_MEAN - lanes::make2(a, b)) / CDF_SCALE;
+    const double za = lanes::lane0(z), zb = lanes::lane1(z);
     double ea, eb;
     if constexpr (INLINE_ERFC_IS_LIBM) {
         erfc_inline_pair(za, zb, ea, eb);
