@@ -200,7 +200,7 @@ inline double erfc_inline(double x) {
 }
 
 // erfc_inline of two arguments, their rational functions side by side (one
-// SSE2 instruction for both) when both lie in one region.
+// SSE2 instruction for both, where there is SSE2) when both lie in one region.
 inline void erfc_inline_pair(double x0, double x1, double& out0, double& out1) {
     using namespace erfc_detail;
     using lanes::Double2;

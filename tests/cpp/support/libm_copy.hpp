@@ -21,7 +21,8 @@ inline std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
 inline void around(std::vector<double>& xs, double x, int steps) {
     for (const double s : {x, -x})
         for (int k = -steps; k <= steps; ++k) {
-            const auto b = static_cast<std::uint64_t>(static_cast<std::int64_t>(bits(s)) + k);
+            // Unsigned, so that stepping past either zero wraps instead of overflowing.
+            const std::uint64_t b = bits(s) + static_cast<std::uint64_t>(static_cast<std::int64_t>(k));
             if ((bits(s) ^ b) >> 63 == 0) xs.push_back(from_bits(b));
         }
 }
