@@ -2,16 +2,53 @@
 // The standard normal distribution.
 #include <cmath>
 
+#include "analytics/erfc_inline.hpp"
+#include "core/lanes.hpp"
+
 namespace tessel::analytics {
 
 inline constexpr double SQRT_2PI = 2.5066282746310007;
 
+namespace detail {
+inline constexpr double CDF_MEAN = 0.0;
+inline constexpr double CDF_SCALE = 1.0 * 1.4142135623730951;  // sd * sqrt(2), sd = 1
+
+// Where erfc((0 - x) / sqrt(2)) is a constant that needs neither the division
+// nor erfc: erfc(z) is exactly 0 for z >= 28 and exactly 2 for z <= -6 (the
+// first and last of its regions). The thresholds keep a margin: x <= -39.6
+// gives z >= 28.0014 and x >= 8.49 gives z <= -6.0033, however the division
+// rounds.
+inline constexpr double CDF_ZERO_BELOW = -39.6;
+inline constexpr double CDF_ONE_ABOVE = 8.49;
+}  // namespace detail
+
 // erfc already gives 0 at +inf and 2 at -inf, hence 0 and 1 here, and NaN for NaN.
 inline double norm_cdf(double x) {
-    constexpr double mean = 0.0;
-    constexpr double sd = 1.0;
-    const double z = (mean - x) / (sd * 1.4142135623730951);
-    return 0.5 * std::erfc(z);
+    const double z = (detail::CDF_MEAN - x) / detail::CDF_SCALE;
+    return 0.5 * libm_erfc(z);
+}
+
+// norm_cdf(a) and norm_cdf(b) to the same bits, both divisions and both erfc
+// side by side.
+inline void norm_cdf_pair(double a, double b, double& cdf_a, double& cdf_b) {
+    using namespace detail;
+    const auto saturated = [](double x) { return x <= CDF_ZERO_BELOW || x >= CDF_ONE_ABOVE; };
+    if (saturated(a) && saturated(b)) {
+        cdf_a = a <= CDF_ZERO_BELOW ? 0.0 : 1.0;
+        cdf_b = b <= CDF_ZERO_BELOW ? 0.0 : 1.0;
+        return;
+    }
+    const lanes::Double2 z = (CDF_MEAN - lanes::make2(a, b)) / CDF_SCALE;
+    const double za = lanes::lane0(z), zb = lanes::lane1(z);
+    double ea, eb;
+    if constexpr (INLINE_ERFC_IS_LIBM) {
+        erfc_inline_pair(za, zb, ea, eb);
+    } else {
+        ea = std::erfc(za);
+        eb = std::erfc(zb);
+    }
+    cdf_a = 0.5 * ea;
+    cdf_b = 0.5 * eb;
 }
 
 inline double norm_pdf(double x) { return std::exp(x * (-0.5 * x)) / SQRT_2PI; }
