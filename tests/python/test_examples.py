@@ -1,11 +1,9 @@
 """The scripts in examples/: smile fitting, and a book priced over worker processes."""
-import doctest
 import importlib.util
 import json
 import logging
 import math
 import os
-import re
 import subprocess
 import sys
 from datetime import datetime, timezone
@@ -229,26 +227,3 @@ def test_book_falls_back_to_a_process_pool_without_dask(pb, tmp_path):
     # Asking for Dask by name without it is an error, not a silent fallback.
     out = run_script("price_book", "--executor", "dask", "--positions", "5", cwd=tmp_path, extra_path=[str(blocker)])
     assert out.returncode != 0 and "Dask is not installed" in out.stderr
-
-
-# ---------------------------------------------------------------------------
-# The user guide in README.md
-# ---------------------------------------------------------------------------
-
-def test_readme_python_blocks_run():
-    """The guide's code runs as written, in order, and its interactive block shows what it claims."""
-    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
-        blocks = re.findall(r"```python\n(.*?)```", f.read(), flags=re.S)
-    assert len(blocks) >= 3
-    namespace = {}
-    for block in blocks:
-        if block.lstrip().startswith(">>>"):
-            test = doctest.DocTestParser().get_doctest(block, namespace, "README", "README.md", 0)
-            runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
-            runner.run(test, clear_globs=False)
-            assert runner.summarize(verbose=False).failed == 0
-            namespace.update(test.globs)
-        else:
-            exec(compile(block, "README.md", "exec"), namespace)
-    assert namespace["names"] == ["ref_vol", "corr", "vvol"]
-    assert 0.0 < namespace["price"] < 1.0 and abs(namespace["iv"] - namespace["vol"]) < 1e-3
