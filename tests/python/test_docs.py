@@ -10,9 +10,9 @@
   The pages under docs/ continue the home page's example: their namespace
   starts from PREAMBLE, the names their fragments take from it. README.md
   starts empty: its blocks are meant to be copied as they are.
-- Worked numbers: a number with three or more decimals in the prose of a
-  docstring or page (tables and formulas included) must be one that an example
-  of the same docstring or page prints. A stale number then fails either its
+- Worked numbers: a number with three or more decimals and as many significant
+  digits in the prose of a docstring or page (tables and formulas included)
+  must be one that an example of the same docstring or page prints. A stale number then fails either its
   example (the module changed) or this check (the text changed).
 """
 import ast
@@ -102,9 +102,14 @@ def prose_of_docstring(text):
     return FENCE.sub("", prose)
 
 
+def worked_numbers(text):
+    """Numbers with three decimals and three significant digits or more: 0.291, not 0.001."""
+    return {n for n in WORKED_NUMBER.findall(text) if len(n.replace(".", "").lstrip("0")) >= 3}
+
+
 def unchecked_numbers(prose, shown):
     printed = {n for text in shown for n in WORKED_NUMBER.findall(text)}
-    return sorted(set(WORKED_NUMBER.findall(prose)) - printed)
+    return sorted(worked_numbers(prose) - printed)
 
 
 # ---------------------------------------------------------------------------
