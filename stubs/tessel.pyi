@@ -44,8 +44,8 @@ raises `PanicException` (derived from `BaseException`, not exported).
 
 Examples:
     >>> from datetime import datetime, timedelta, timezone
-    >>> paris = timezone(timedelta(hours=1))
-    >>> VolGeo(datetime(2025, 3, 28, 9, tzinfo=paris)).expiry
+    >>> an_hour_ahead = timezone(timedelta(hours=1))
+    >>> VolGeo(datetime(2025, 3, 28, 9, tzinfo=an_hour_ahead)).expiry
     datetime.datetime(2025, 3, 28, 8, 0, tzinfo=datetime.timezone.utc)
     >>> b76_fairvalue(100, 0, 1, 0.2, "call"), b76_fairvalue(100, 100, 1, float("nan"), "call")
     (100.0, nan)
@@ -100,7 +100,7 @@ _Float: TypeAlias = SupportsFloat | SupportsIndex
 """A number: float, int, bool or anything with ``__float__`` or ``__index__``."""
 
 class _Floats(Protocol):
-    """A sequence of numbers: list, tuple, range, ``array.array``, a 1-D numpy array, a pandas Series, ...
+    """A sequence of numbers: list, tuple, range, ``array.array``, a 1-D numpy array, ...
 
     The module takes any object that Python counts as a sequence and reads it
     by iteration; a ``str``, a set, a dict or an iterator is refused.
@@ -359,6 +359,15 @@ class VolModel(Protocol):
     def atm_vols(models: list[VolModel], ttx: float, spot: float) -> list[float]:
         return [m.get_vol_single(ttx, spot, spot) for m in models]
     ```
+
+    Examples:
+        >>> from datetime import datetime, timezone
+        >>> expiry = datetime(2025, 3, 28, 8, tzinfo=timezone.utc)
+        >>> atm_vols([GVVSpline(expiry), VolGeo(expiry), CubicSpline(expiry, ref_vol=40.0)], 0.5, 100.0)
+        [0.5, 0.5, 0.4]
+        >>> import tessel
+        >>> hasattr(tessel, "VolModel")
+        False
     """
 
     @staticmethod
@@ -1016,9 +1025,10 @@ def b76_delta(fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _
     a relative step of \(10^{-4}\) gives it to about seven digits:
 
     ```python
-    h = 1e-4 * fwd
-    delta = (b76_fairvalue(fwd + h, strike, ttx, vol, call_put, df)
-             - b76_fairvalue(fwd - h, strike, ttx, vol, call_put, df)) / (2 * h)
+    def textbook_delta(fwd, strike, ttx, vol, call_put, df=1.0):
+        h = 1e-4 * fwd
+        return (b76_fairvalue(fwd + h, strike, ttx, vol, call_put, df)
+                - b76_fairvalue(fwd - h, strike, ttx, vol, call_put, df)) / (2 * h)
     ```
 
     Guard: 0.0 for \(T \le 0\) or \(\sigma \le 0\).
@@ -1035,11 +1045,11 @@ def b76_delta(fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _
         >>> import math
         >>> from statistics import NormalDist
         >>> fwd, strike, ttx, vol = 100.0, 95.0, 0.5, 0.3
+        >>> d1 = (math.log(fwd / strike) + 0.5 * vol**2 * ttx) / (vol * math.sqrt(ttx))
+        >>> round(textbook_delta(fwd, strike, ttx, vol, "call"), 7), round(NormalDist().cdf(d1), 7)
+        (0.6360292, 0.6360292)
         >>> h = 1e-4 * fwd
         >>> up, mid, down = (b76_fairvalue(f, strike, ttx, vol, "call") for f in (fwd + h, fwd, fwd - h))
-        >>> d1 = (math.log(fwd / strike) + 0.5 * vol**2 * ttx) / (vol * math.sqrt(ttx))
-        >>> round((up - down) / (2 * h), 7), round(NormalDist().cdf(d1), 7)        # textbook delta
-        (0.6360292, 0.6360292)
         >>> round((up - 2 * mid + down) / h**2, 8), round(b76_delta(fwd, strike, ttx, vol, "call"), 8)
         (0.01770218, 0.01770218)
     """

@@ -1,19 +1,22 @@
 """What the documentation shows, run against the module.
 
-- Stubs (STUBS): the ``>>>`` examples of every docstring run as doctests with
-  the module's names in scope, as doctest runs a module's own docstrings; the
-  examples of a class's methods continue the class's example.
+- Stubs (STUBS): the Python blocks of every docstring run, then its ``>>>``
+  examples as doctests, with the module's names in scope as doctest runs a
+  module's own docstrings; the examples of a class's methods continue the
+  class's.
 - Pages (PAGES): the Python blocks of a page run in order in one namespace.
   A block with ``>>>`` prompts is a doctest; any other block runs as a script,
   and what it prints must equal the ``text`` block that follows it. Blocks that
   include a file (``--8<--``) show the examples, which test_examples.py runs.
-  The pages under docs/ continue the home page's example: their namespace
-  starts from PREAMBLE, the names their fragments take from it. README.md
-  starts empty: its blocks are meant to be copied as they are.
+  The fragments on the pages under docs/ continue the home page's example and
+  examples/price_options.py: their namespace starts from PREAMBLE, the names
+  they take from there. README.md starts empty: its blocks are meant to be
+  copied as they are.
 - Worked numbers: a number with three or more decimals and as many significant
   digits in the prose of a docstring or page (tables and formulas included)
-  must be one that an example of the same docstring or page prints. A stale number then fails either its
-  example (the module changed) or this check (the text changed).
+  must be one that an example of the same docstring or page prints. A stale
+  number then fails either its example (the module changed) or this check
+  (the text changed).
 """
 import ast
 import contextlib
@@ -68,6 +71,17 @@ def run_doctest(text, globs, name, path, lineno=0):
     return test.examples
 
 
+def blocks(text):
+    """(language, body, line) of every fenced block, bodies dedented."""
+    for m in FENCE.finditer(text):
+        body = textwrap.dedent(m.group("indent") + m.group("body")) if m.group("indent") else m.group("body")
+        yield m.group("lang"), body, text.count("\n", 0, m.start()) + 1
+
+
+def is_include(body):
+    return body.lstrip().startswith("--8<--")
+
+
 def docstrings(module, path):
     """(unit, qualified name, docstring, line) of the module and of every class and function in its stub.
 
@@ -92,14 +106,14 @@ def docstrings(module, path):
 STUB_DOCS = [(module, *entry) for module, path in STUBS.items() for entry in docstrings(module, path)]
 UNITS = {}
 for module, unit, name, doc, line in STUB_DOCS:
-    if ">>>" in doc:
+    if ">>>" in doc or "```python" in doc:
         UNITS.setdefault(unit, (module, []))[1].append((name, doc, line))
 
 
-def prose_of_docstring(text):
-    """The docstring without its examples and code blocks."""
+def prose_of_docstring(text, keep_blocks=False):
+    """The docstring without its examples, and without its code blocks unless asked."""
     prose = "".join(part for part in PARSER.parse(text) if isinstance(part, str))
-    return FENCE.sub("", prose)
+    return prose if keep_blocks else FENCE.sub("", prose)
 
 
 def worked_numbers(text):
@@ -121,6 +135,9 @@ def test_stub_examples(unit):
     module, docs = UNITS[unit]
     globs = dict(vars(importlib.import_module(module)))
     for name, doc, line in docs:
+        for lang, body, offset in blocks(prose_of_docstring(doc, keep_blocks=True)):
+            if lang == "python":
+                exec(compile(body, f"{name} (block {offset})", "exec"), globs)
         run_doctest(doc, globs, name, STUBS[module], line)
 
 
@@ -140,17 +157,6 @@ def test_stub_warns_first_where_the_name_is_not_the_textbook_quantity(name):
 # ---------------------------------------------------------------------------
 # Pages
 # ---------------------------------------------------------------------------
-
-def blocks(text):
-    """(language, body, line) of every fenced block, bodies dedented."""
-    for m in FENCE.finditer(text):
-        body = textwrap.dedent(m.group("indent") + m.group("body")) if m.group("indent") else m.group("body")
-        yield m.group("lang"), body, text.count("\n", 0, m.start()) + 1
-
-
-def is_include(body):
-    return body.lstrip().startswith("--8<--")
-
 
 def run_page(path):
     """Run the page's Python blocks; return its namespace and every output it shows."""
