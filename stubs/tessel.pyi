@@ -233,7 +233,8 @@ class Calendar:
             >>> saturday = monday + timedelta(days=5)
             >>> round(cal.get_bus_ttx(saturday, saturday + timedelta(days=1)) * 297.4, 9)
             0.27
-            >>> cal.get_bus_ttx(monday + timedelta(days=7), monday) == -cal.get_bus_ttx(monday, monday + timedelta(days=7))
+            >>> week = monday + timedelta(days=7)
+            >>> cal.get_bus_ttx(week, monday) == -cal.get_bus_ttx(monday, week)
             True
 
             The hour repeated when the clocks go back, 01:30 EDT and 01:30 EST:
@@ -672,7 +673,8 @@ class VolGeo:
         With `corr` = 0 neither `ref_spot` nor `vpr` matters; `ttx` = 0 and a
         huge `corr` give NaN:
 
-        >>> VolGeo(expiry, ref_spot=50.0, vpr=3.0).get_vol(0.5, 100.0, [80.0, 120.0]) == VolGeo(expiry).get_vol(0.5, 100.0, [80.0, 120.0])
+        >>> moved = VolGeo(expiry, ref_spot=50.0, vpr=3.0)
+        >>> moved.get_vol(0.5, 100.0, [80.0, 120.0]) == VolGeo(expiry).get_vol(0.5, 100.0, [80.0, 120.0])
         True
         >>> VolGeo(expiry).get_vol(0.0, 100.0, [90.0, 100.0]), VolGeo(expiry, corr=400.0).get_vol(1.0, 100.0, [90.0])
         ([nan, nan], [nan])
@@ -1008,7 +1010,7 @@ def b76_fairvalue(fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_pu
     """
 
 def b76_delta(fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0) -> float:
-    r"""Warning: not the textbook delta. This is D·φ(d1)/(F·σ·√T), the textbook Black-76 gamma (negated for a put).
+    r"""Warning: not the textbook delta but the textbook gamma D·φ(d1)/(F·σ·√T) (negated for a put).
 
     \[
     \text{call: } \frac{D\,\varphi(d_1)}{F\,\sigma\sqrt{T}}, \qquad
@@ -1055,7 +1057,7 @@ def b76_delta(fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _
     """
 
 def b76_vega(fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, df: _Float = 1.0) -> float:
-    r"""Warning: per 1.0 of volatility (100 points), not per point: divide by 100 for the vega of one volatility point.
+    r"""Warning: vega per 1.0 of volatility (100 points), not per point: divide by 100 for one point.
 
     \[
     \frac{\partial V}{\partial\sigma} = D\,F\,\varphi(d_1)\sqrt{T},
@@ -1077,7 +1079,7 @@ def b76_vega(fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, df: _Float =
     """
 
 def b76_gamma(fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, df: _Float = 1.0) -> float:
-    r"""Warning: not the textbook gamma. This is D·φ(d1)/(F²·σ·√T), the textbook gamma divided by F once more.
+    r"""Warning: not the textbook gamma but D·φ(d1)/(F²·σ·√T), the textbook gamma divided by F once more.
 
     Note the \(F^2\). The textbook Black-76 gamma
     \(\partial^2 V/\partial F^2 = D\,\varphi(d_1)/(F\sigma\sqrt{T})\) is what
@@ -1101,7 +1103,7 @@ def b76_gamma(fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, df: _Float 
 def binary_fairvalue(
     fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0
 ) -> float:
-    r"""Warning: not the textbook digital D·N(d2). This is D·N(x) with x = ln(F/K)/(σ√T), without the −σ²T/2 drift.
+    r"""Warning: not the textbook digital D·N(d2) but D·N(x), x = ln(F/K)/(σ√T), without the drift.
 
     \[
     C = D\,N(x), \qquad P = D\,N(-x), \qquad x = \frac{\ln(F/K)}{\sigma\sqrt{T}}.
@@ -1150,7 +1152,7 @@ def binary_fairvalue(
 def binary_vega(
     fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0
 ) -> float:
-    r"""Warning: the vega of `binary_fairvalue`, which has no drift, not of the textbook digital; per 1.0 of volatility.
+    r"""Warning: the vega of `binary_fairvalue` (no drift), not of the textbook digital; per 1.0 of volatility.
 
     \[
     \frac{\partial V}{\partial\sigma} = -\varepsilon\,\frac{D\,\varphi(x)\,x}{\sigma},
@@ -1176,7 +1178,7 @@ def binary_vega(
 def binary_delta(
     fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0
 ) -> float:
-    r"""Warning: the delta of `binary_fairvalue`, which has no drift, not of the textbook digital D·N(d2).
+    r"""Warning: the delta of `binary_fairvalue` (no drift), not of the textbook digital D·N(d2).
 
     \[
     \frac{\partial V}{\partial F} = \varepsilon\,\frac{D\,\varphi(x)}{F\sigma\sqrt{T}},
@@ -1201,7 +1203,7 @@ def binary_delta(
 def binary_gamma(
     fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0
 ) -> float:
-    r"""Warning: the gamma of `binary_fairvalue`, which has no drift, not of the textbook digital D·N(d2).
+    r"""Warning: the gamma of `binary_fairvalue` (no drift), not of the textbook digital D·N(d2).
 
     \[
     \frac{\partial^2 V}{\partial F^2} =
@@ -1227,7 +1229,7 @@ def binary_gamma(
 def binary_speed(
     fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0
 ) -> float:
-    r"""Warning: the speed of `binary_fairvalue`, which has no drift, not of the textbook digital D·N(d2).
+    r"""Warning: the speed of `binary_fairvalue` (no drift), not of the textbook digital D·N(d2).
 
     \[
     \frac{\partial^3 V}{\partial F^3} =
@@ -1255,7 +1257,7 @@ def binary_speed(
 def binary_theta(
     fwd: _Float, strike: _Float, ttx: _Float, vol: _Float, call_put: _CallPut, df: _Float = 1.0
 ) -> float:
-    r"""Warning: the theta of `binary_fairvalue`, which has no drift, not of the textbook digital; per year, not per day.
+    r"""Warning: the theta of `binary_fairvalue` (no drift), not of the textbook digital; per year, not per day.
 
     \[
     -\frac{\partial V}{\partial T} = \varepsilon\,\frac{D\,\varphi(x)\,x}{2T},
