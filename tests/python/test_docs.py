@@ -24,6 +24,7 @@ import doctest
 import importlib
 import io
 import re
+import sys
 import textwrap
 from pathlib import Path
 
@@ -158,6 +159,15 @@ def test_stub_warns_first_where_the_name_is_not_the_textbook_quantity(name):
 # Pages
 # ---------------------------------------------------------------------------
 
+# A block that opens with "# ... Python 3.14 and later ..." runs on those releases only.
+NEEDS_PYTHON = re.compile(r"#[^\n]*\bPython (\d+)\.(\d+) and later")
+
+
+def runs_here(body):
+    needs = NEEDS_PYTHON.match(body)
+    return not needs or sys.version_info[:2] >= (int(needs[1]), int(needs[2]))
+
+
 def run_page(path):
     """Run the page's Python blocks; return its namespace and every output it shows."""
     text = path.read_text(encoding="utf-8")
@@ -167,7 +177,7 @@ def run_page(path):
     shown = []
     found = list(blocks(text))
     for i, (lang, body, line) in enumerate(found):
-        if lang not in ("python", "pycon") or is_include(body):
+        if lang not in ("python", "pycon") or is_include(body) or not runs_here(body):
             continue
         where = f"{path.relative_to(ROOT)}:{line}"
         if ">>>" in body:
