@@ -1,12 +1,18 @@
-"""Fit the three smile models to a handful of market volatilities.
+"""Fit the three smile models to a 15-strike option chain with scipy's least_squares.
 
-Each model is fitted with Gauss-Newton: the residuals are model minus market
-volatilities, the Jacobian comes from ``get_jacobian`` over the model's
-``get_fitting_params()``, and every step is applied with ``bump_param``, so the
-model's ``arb_free`` test refuses any update that would break it. The fitted
-parameters are printed, then the three smiles side by side; with matplotlib
-installed (``pip install .[examples]``) a PNG of the market points and the
-three fitted curves is written as well.
+The residuals are model minus market volatilities and the Jacobian is the
+model's own ``get_jacobian`` over its ``get_fitting_params()``. Every rule of a
+model's ``arb_free()`` bounds a single parameter, so the rules go to
+least_squares as bounds (BOUNDS) and each fitted model passes ``arb_free()``.
+
+CubicSpline's outermost pillars lie beyond the quoted strikes: the chain does
+not determine them, and without help the fit sends them to absurd values while
+it chases the quotes' noise. A penalty residual (WING_PRIOR) holds each to the
+slope of the pillar inside it; the fit without it is printed for comparison.
+
+Prints the chain, how much the chain moves with each CubicSpline parameter,
+each fit (error, evaluations, parameters) and the smiles side by side; with
+matplotlib installed (``pip install .[examples]``) a PNG of them as well.
 
 Run: python examples/fit_smile.py [--png fit_smile.png]
 (from a source tree without installing: PYTHONPATH=build python examples/fit_smile.py)
@@ -17,148 +23,137 @@ import argparse
 import copy
 import math
 import sys
-from collections.abc import Sequence
-from dataclasses import dataclass, field
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
 from datetime import datetime, timezone
-from typing import Union
+from typing import TYPE_CHECKING
+
+import numpy as np
+import numpy.typing as npt
+from scipy.optimize import least_squares
 
 import tessel
 
-Model = Union[tessel.GVVSpline, tessel.VolGeo, tessel.CubicSpline]
+if TYPE_CHECKING:
+    from tessel import VolModel  # the models' common type exists for the type checker only
+
+Array = npt.NDArray[np.float64]
 
 NOW = datetime(2025, 3, 14, 15, 30, tzinfo=timezone.utc)
 EXPIRY = datetime(2025, 3, 28, 8, tzinfo=timezone.utc)
 SPOT = 84_000.0
 
-# Market implied volatilities (decimals) of one expiry: a put skew and a
-# shallower call wing, as a crypto option screen might show them.
-MARKET_STRIKES = [62_000.0, 68_000.0, 72_000.0, 76_000.0, 80_000.0, 84_000.0,
-                  88_000.0, 92_000.0, 96_000.0, 102_000.0, 110_000.0]
-MARKET_VOLS = [0.842, 0.716, 0.652, 0.602, 0.566, 0.550,
-               0.551, 0.566, 0.590, 0.633, 0.695]
+# Mid implied volatilities (decimals) of a BTC chain two weeks out, to a tenth
+# of a volatility point: a steep put skew, a shallower call wing, and the
+# noise of real quotes.
+STRIKES: Array = np.array([66_000.0, 69_000.0, 72_000.0, 74_000.0, 76_000.0, 78_000.0, 80_000.0, 82_000.0,
+                           84_000.0, 86_000.0, 89_000.0, 92_000.0, 96_000.0, 101_000.0, 108_000.0])
+MARKET_VOLS: Array = np.array([0.799, 0.753, 0.714, 0.685, 0.661, 0.631, 0.606, 0.584,
+                               0.563, 0.554, 0.550, 0.563, 0.584, 0.605, 0.645])
+
+# arb_free() as bounds, per model: each rule compares one parameter with a
+# constant, so the box is exactly the region where arb_free() is true (a
+# strict inequality starts at the next double). Parameters not named are free.
+ABOVE_1 = math.nextafter(1.0, math.inf)
+BOUNDS: dict[str, dict[str, tuple[float, float]]] = {
+    # ref_vol > 10, smile >= 1, and the wings (not in the fitting list) >= 0; skew is free.
+    "GVVSpline": {"ref_vol": (math.nextafter(10.0, math.inf), math.inf), "smile": (1.0, math.inf),
+                  "pwing": (0.0, math.inf), "cwing": (0.0, math.inf)},
+    # ref_vol > 1 and vvol >= 1; corr is free (rho = tanh(corr) is a correlation whatever it is).
+    "VolGeo": {"ref_vol": (ABOVE_1, math.inf), "vvol": (1.0, math.inf)},
+    # ref_vol > 1 and the outermost increments >= 0; the inner increments are free.
+    "CubicSpline": {"ref_vol": (ABOVE_1, math.inf), "p25": (0.0, math.inf), "c25": (0.0, math.inf)},
+}
+
+# A prior for what the quotes do not determine, as rows of a linear penalty:
+# each row is a residual PRIOR_WEIGHT * sum(coefficient * parameter). For
+# CubicSpline the outermost increment continues the slope, in volatility points
+# per unit of z, of the one inside it: p25 / 2.5 = p20 / 1.0 (the pillars at
+# -5, -2.5 and -1.5), and the same on the call side.
+WING_PRIOR: dict[str, list[dict[str, float]]] = {
+    "CubicSpline": [{"p25": 1 / 2.5, "p20": -1 / 1.0}, {"c25": 1 / 2.5, "c20": -1 / 1.0}],
+}
+# A kink of one volatility point per unit of z costs as much as a quote missed
+# by one volatility point (0.01): firm where the quotes are silent, negligible
+# against them where they speak.
+PRIOR_WEIGHT = 0.01
 
 
 @dataclass
 class Fit:
-    """The outcome of one fit: the model, its errors and what happened on the way."""
+    """The outcome of one fit, errors in decimal volatility over the quoted strikes."""
 
-    model: Model
+    model: VolModel
     rms_start: float
     rms: float
-    iterations: int
-    refused: list[str] = field(default_factory=list)
+    max_error: float
+    evaluations: int
+    message: str
 
 
-def residuals(model: Model, ttx: float, spot: float,
-              strikes: Sequence[float], market: Sequence[float]) -> list[float]:
-    return [v - m for v, m in zip(model.get_vol(ttx, spot, strikes), market)]
+def errors(model: VolModel, ttx: float, spot: float, strikes: Array, market: Array) -> Array:
+    """Model minus market volatility per strike."""
+    return np.subtract(model.get_vol(ttx, spot, strikes), market)
 
 
-def rms(r: Sequence[float]) -> float:
-    return math.sqrt(sum(x * x for x in r) / len(r))
+def rms(r: Array) -> float:
+    return math.sqrt(float(np.mean(np.square(r))))
 
 
-def solve(a: list[list[float]], b: list[float]) -> list[float]:
-    """Solve a x = b for a small dense system: Gaussian elimination with partial pivoting."""
-    n = len(b)
-    m = [row[:] + [rhs] for row, rhs in zip(a, b)]
-    for col in range(n):
-        pivot = max(range(col, n), key=lambda r: abs(m[r][col]))
-        m[col], m[pivot] = m[pivot], m[col]
-        if m[col][col] == 0.0:
-            continue
-        for r in range(col + 1, n):
-            f = m[r][col] / m[col][col]
-            for c in range(col, n + 1):
-                m[r][c] -= f * m[col][c]
-    x = [0.0] * n
-    for r in reversed(range(n)):
-        s = m[r][n] - sum(m[r][c] * x[c] for c in range(r + 1, n))
-        x[r] = s / m[r][r] if m[r][r] != 0.0 else 0.0
-    return x
+def bounds(model: VolModel, names: Sequence[str]) -> tuple[list[float], list[float]]:
+    """Lower and upper bounds of the parameters ``names``: the model's arb_free() rules."""
+    box = BOUNDS[type(model).__name__]
+    free = (-math.inf, math.inf)
+    return [box.get(n, free)[0] for n in names], [box.get(n, free)[1] for n in names]
 
 
-def gauss_newton_step(model: Model, names: Sequence[str], ttx: float, spot: float,
-                      strikes: Sequence[float], market: Sequence[float],
-                      damping: float = 1e-3) -> dict[str, float]:
-    """The Gauss-Newton increment of the parameters ``names``, the others held.
+def fit(model: VolModel, ttx: float, spot: float, strikes: Array, market: Array,
+        prior: Sequence[Mapping[str, float]] = ()) -> Fit:
+    """Fit the model's fitting parameters in place to ``market``, within its bounds, with a prior.
 
-    Solves (J'J + damping * diag(J'J)) d = -J'r; the small damping keeps the
-    normal equations solvable when a parameter barely moves the quoted strikes
-    (the outer pillars of CubicSpline).
+    least_squares minimises the squares of the volatility errors and of the
+    prior's rows; the Jacobian of the errors is get_jacobian's, that of the
+    rows is their constant coefficients.
     """
-    r = residuals(model, ttx, spot, strikes, market)
-    jac = model.get_jacobian(ttx, spot, strikes, names)
-    cols = [jac[n] for n in names]
-    jtj = [[sum(ci[k] * cj[k] for k in range(len(r))) for cj in cols] for ci in cols]
-    jtr = [sum(ci[k] * r[k] for k in range(len(r))) for ci in cols]
-    for i in range(len(names)):
-        jtj[i][i] += damping * jtj[i][i] + 1e-12
-    step = solve(jtj, [-g for g in jtr])
-    return dict(zip(names, step))
-
-
-def apply_step(model: Model, step: dict[str, float], refused: set[str]) -> tuple[Model, set[str]]:
-    """A copy of ``model`` with the step applied through ``bump_param``.
-
-    ``bump_param`` leaves the model unchanged when the bumped model would fail
-    ``arb_free()``. A refused increment is halved until it is accepted, which
-    walks the parameter up to the edge of the arbitrage-free region; one that
-    is refused however small comes back in the second set. Every parameter
-    that was refused at least once is added to ``refused``.
-    """
-    trial = copy.copy(model)
-    stuck = set()
-    for name, d in step.items():
-        for _ in range(40):
-            before = trial.get_parameter(name)
-            assert before is not None, name
-            trial.bump_param(name, d)
-            if before + d == before or trial.get_parameter(name) != before:
-                break  # applied (or too small to change anything)
-            refused.add(name)
-            d *= 0.5
-        else:
-            stuck.add(name)
-    return trial, stuck
-
-
-def fit(model: Model, ttx: float, spot: float, strikes: Sequence[float],
-        market: Sequence[float], max_iter: int = 50, tol: float = 1e-12) -> Fit:
-    """Fit ``model`` in place to the market volatilities and report how it went."""
     names = model.get_fitting_params()
-    r0 = rms(residuals(model, ttx, spot, strikes, market))
-    current = r0
-    refused: set[str] = set()
-    iterations = 0
-    for iterations in range(1, max_iter + 1):
-        # Parameters that arb_free holds at the edge sit this step out: the
-        # others are solved for again without them.
-        held: set[str] = set()
-        while True:
-            active = [n for n in names if n not in held]
-            step = gauss_newton_step(model, active, ttx, spot, strikes, market) if active else {}
-            trial, stuck = apply_step(model, step, refused)
-            if not stuck:
-                break
-            held |= stuck
-        # Halve the step until it lowers the error.
-        scale, err = 1.0, rms(residuals(trial, ttx, spot, strikes, market))
-        while not err < current and scale > 1e-4:
-            scale *= 0.5
-            trial, _ = apply_step(model, {n: scale * d for n, d in step.items()}, refused)
-            err = rms(residuals(trial, ttx, spot, strikes, market))
-        if not err < current:
-            break  # no step lowers the error any more
-        for name, value in trial.get_param_dict().items():
-            model.set_param(name, value)
-        improvement, current = current - err, err
-        if improvement < tol:
-            break
-    return Fit(model, r0, current, iterations, sorted(refused))
+    rows: Array = PRIOR_WEIGHT * np.array([[row.get(n, 0.0) for n in names] for row in prior]).reshape(-1, len(names))
+    trial = copy.copy(model)  # the model least_squares moves about
+
+    def move(x: Array) -> None:
+        for name, value in zip(names, x):
+            trial.set_param(name, value)
+
+    def residuals(x: Array) -> Array:
+        move(x)
+        return np.concatenate([errors(trial, ttx, spot, strikes, market), rows @ x])
+
+    def jacobian(x: Array) -> Array:
+        move(x)
+        columns = trial.get_jacobian(ttx, spot, strikes, names)
+        return np.vstack([np.column_stack([columns[n] for n in names]), rows])
+
+    start = model.get_param_dict()
+    rms_start = rms(errors(model, ttx, spot, strikes, market))
+    result = least_squares(residuals, [start[n] for n in names], jac=jacobian, bounds=bounds(model, names),
+                           x_scale="jac")
+    for name, value in zip(names, result.x):
+        model.set_param(name, value)
+    r = errors(model, ttx, spot, strikes, market)
+    return Fit(model, rms_start, rms(r), float(np.max(np.abs(r))), int(result.nfev), str(result.message))
 
 
-def starting_models(expiry: datetime, spot: float, atm_vol: float) -> list[Model]:
+def visibility(model: VolModel, ttx: float, spot: float, strikes: Array) -> dict[str, float]:
+    """How much the quoted volatilities move with each fitting parameter, relative to ref_vol.
+
+    The norm of each Jacobian column over the norm of ref_vol's: near 0, the
+    quotes do not determine the parameter and the fit needs a prior for it.
+    """
+    jac = model.get_jacobian(ttx, spot, strikes, model.get_fitting_params())
+    scale = float(np.linalg.norm(jac["ref_vol"]))
+    return {name: float(np.linalg.norm(column)) / scale for name, column in jac.items()}
+
+
+def starting_models(expiry: datetime, spot: float, atm_vol: float) -> list[VolModel]:
     """Each model anchored at spot with the at-the-money level in percent."""
     level = 100.0 * atm_vol
     return [
@@ -168,14 +163,15 @@ def starting_models(expiry: datetime, spot: float, atm_vol: float) -> list[Model
     ]
 
 
-def fit_all(ttx: float, spot: float = SPOT, strikes: Sequence[float] = MARKET_STRIKES,
-            market: Sequence[float] = MARKET_VOLS, expiry: datetime = EXPIRY) -> list[Fit]:
-    atm = market[min(range(len(strikes)), key=lambda i: abs(strikes[i] - spot))]
-    return [fit(m, ttx, spot, strikes, market) for m in starting_models(expiry, spot, atm)]
+def fit_all(ttx: float, spot: float = SPOT, strikes: Array = STRIKES, market: Array = MARKET_VOLS,
+            expiry: datetime = EXPIRY, prior: Mapping[str, list[dict[str, float]]] = WING_PRIOR) -> list[Fit]:
+    """The three models fitted to the chain, each with its prior."""
+    atm = float(market[int(np.argmin(np.abs(strikes - spot)))])
+    return [fit(m, ttx, spot, strikes, market, prior.get(type(m).__name__, ()))
+            for m in starting_models(expiry, spot, atm)]
 
 
-def write_png(path: str, fits: Sequence[Fit], ttx: float, spot: float,
-              strikes: Sequence[float], market: Sequence[float]) -> bool:
+def write_png(path: str, fits: Sequence[Fit], ttx: float, spot: float, strikes: Array, market: Array) -> bool:
     """Plot the market points and the fitted smiles; False when matplotlib is missing."""
     try:
         import matplotlib
@@ -184,13 +180,12 @@ def write_png(path: str, fits: Sequence[Fit], ttx: float, spot: float,
         import matplotlib.pyplot as plt
     except ImportError:
         return False
-    lo, hi = 0.9 * min(strikes), 1.05 * max(strikes)
-    grid = [lo + (hi - lo) * i / 200 for i in range(201)]
+    grid = np.linspace(0.85 * strikes.min(), 1.1 * strikes.max(), 201)
     fig, ax = plt.subplots(figsize=(8, 5))
     for f in fits:
-        ax.plot(grid, [100 * v for v in f.model.get_vol(ttx, spot, grid)],
+        ax.plot(grid, 100 * np.asarray(f.model.get_vol(ttx, spot, grid)),
                 label=f"{type(f.model).__name__} (rms {100 * f.rms:.2f} vol pts)")
-    ax.scatter(strikes, [100 * v for v in market], color="black", zorder=3, label="market")
+    ax.scatter(strikes, 100 * market, color="black", zorder=3, label="market")
     ax.axvline(spot, color="grey", linewidth=0.8, linestyle=":")
     ax.set_xlabel("strike")
     ax.set_ylabel("implied volatility, %")
@@ -202,6 +197,14 @@ def write_png(path: str, fits: Sequence[Fit], ttx: float, spot: float,
     return True
 
 
+def report(name: str, f: Fit) -> None:
+    print(f"{name}: rms error {100 * f.rms_start:.3f} -> {100 * f.rms:.3f} vol points, largest "
+          f"{100 * f.max_error:.3f}, in {f.evaluations} evaluations; arb_free {f.model.arb_free()}")
+    params = f.model.get_param_dict()
+    for n in f.model.get_fitting_params():
+        print(f"  {n:>8} = {params[n]:10.4f}")
+
+
 def main(argv: Sequence[str] | None = None) -> list[Fit]:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0] if __doc__ else None)
     parser.add_argument("--png", default="fit_smile.png",
@@ -209,22 +212,25 @@ def main(argv: Sequence[str] | None = None) -> list[Fit]:
     args = parser.parse_args(argv)
 
     ttx = tessel.Calendar("BTCUSDT").get_bus_ttx(NOW, EXPIRY)
-    print(f"{len(MARKET_STRIKES)} market volatilities, spot {SPOT:,.0f}, ttx {ttx:.6f} y of trading time")
-    fits = fit_all(ttx)
+    print(f"{len(STRIKES)} market volatilities, spot {SPOT:,.0f}, ttx {ttx:.6f} y of trading time")
+    print("strikes  " + " ".join(f"{k / 1000:5.0f}k" for k in STRIKES))
+    print("vol %    " + " ".join(f"{100 * v:6.1f}" for v in MARKET_VOLS))
 
+    start = tessel.CubicSpline(EXPIRY, ref_spot=SPOT, ref_vol=100 * float(MARKET_VOLS[8]))
+    print("\nHow much the quotes move with each CubicSpline parameter (Jacobian column norm / ref_vol's):")
+    print("  " + "  ".join(f"{n} {v:.2f}" for n, v in visibility(start, ttx, SPOT, STRIKES).items()))
+    loose = fit(start, ttx, SPOT, STRIKES, MARKET_VOLS)
+    print(f"Without a prior the outer pillars run away: p25 = {loose.model.get_parameter('p25'):,.0f}, "
+          f"c25 = {loose.model.get_parameter('c25'):,.0f} (rms {100 * loose.rms:.3f} vol points)")
+
+    fits = fit_all(ttx)
     for f in fits:
         print()
-        print(f"{type(f.model).__name__}: rms error {100 * f.rms_start:.3f} -> {100 * f.rms:.4f} vol points "
-              f"in {f.iterations} Gauss-Newton steps; arb_free {f.model.arb_free()}")
-        if f.refused:
-            print(f"  arb_free refused some updates of: {', '.join(f.refused)}")
-        params = f.model.get_param_dict()
-        for name in f.model.get_fitting_params():
-            print(f"  {name:>8} = {params[name]:10.4f}")
+        report(type(f.model).__name__ + (" with the wing prior" if type(f.model).__name__ in WING_PRIOR else ""), f)
 
     print()
-    show = [58_000.0, 68_000.0, 76_000.0, 84_000.0, 92_000.0, 102_000.0, 118_000.0]
-    market_at = dict(zip(MARKET_STRIKES, MARKET_VOLS))
+    show = [60_000.0, 66_000.0, 74_000.0, 84_000.0, 92_000.0, 101_000.0, 115_000.0, 130_000.0]
+    market_at = dict(zip(STRIKES.tolist(), MARKET_VOLS.tolist()))
     names = [type(f.model).__name__ for f in fits]
     print(f"{'strike':>8} {'market':>8} " + " ".join(f"{n:>11}" for n in names) + "   (vol %)")
     columns = [f.model.get_vol(ttx, SPOT, show) for f in fits]
@@ -232,7 +238,7 @@ def main(argv: Sequence[str] | None = None) -> list[Fit]:
         mkt = f"{100 * market_at[k]:8.2f}" if k in market_at else f"{'':>8}"
         print(f"{k:>8.0f} {mkt} " + " ".join(f"{100 * c[i]:11.2f}" for c in columns))
 
-    if write_png(args.png, fits, ttx, SPOT, MARKET_STRIKES, MARKET_VOLS):
+    if write_png(args.png, fits, ttx, SPOT, STRIKES, MARKET_VOLS):
         print(f"\nwrote {args.png}")
     else:
         print("\nmatplotlib is not installed: no plot (pip install .[examples])")

@@ -108,7 +108,7 @@ for path in (raw, wheel):
         assert data == source, f"{name} in {path} differs from stubs/tessel.pyi"
     assert "Requires-Python: >=3.10" in meta, meta
     assert "Provides-Extra: examples" in meta, meta
-    for dep in ("matplotlib", "dask[distributed]"):
+    for dep in ("matplotlib", "dask[distributed]", "numpy", "scipy"):
         assert any(line.startswith(f"Requires-Dist: {dep}") and 'extra == "examples"' in line
                    for line in meta.splitlines()), (dep, meta)
     libs = sorted(n for n in names if n.startswith("tessel.libs/") and not n.endswith("/"))
@@ -277,9 +277,15 @@ step "stubtest: the shipped stub against the shipped module"
 
 step "mypy finds the installed stub"
 cat >"$WORK/elsewhere/typed_use.py" <<'EOF'
+from __future__ import annotations
+
 from datetime import datetime, timezone
+from typing import TYPE_CHECKING
 
 import tessel
+
+if TYPE_CHECKING:
+    from tessel import VolModel
 
 smile = tessel.VolGeo(datetime(2025, 3, 28, 8, tzinfo=timezone.utc), ref_vol=55.0, corr=-0.3)
 vols: list[float] = smile.get_vol(0.04, 84_000.0, [80_000.0, 90_000.0])
@@ -287,10 +293,45 @@ jac: dict[str, list[float]] = smile.get_jacobian(0.04, 84_000.0, [80_000.0], smi
 ttx: float = tessel.Calendar("BTCUSDT").get_bus_ttx(datetime.now(timezone.utc), smile.expiry)
 price: float = tessel.binary_fairvalue(84_000.0, 90_000.0, ttx, vols[1], "call")
 level: float | None = smile.get_parameter("ref_vol")
+more = smile.get_vol(0.04, 84_000.0, (80_000, 90_000.0)) + smile.get_vol(0.04, 84_000.0, range(80_000, 90_000, 5_000))
+models: list[VolModel] = [
+    tessel.VolGeo.with_params(smile.expiry, smile.get_param_dict()),
+    tessel.GVVSpline.with_params(smile.expiry, {"ref_vol": 30}),
+    tessel.CubicSpline(smile.expiry, **smile.get_param_dict()),
+]
+copies: list[VolModel] = [m.with_params(m.expiry, m.get_param_dict()) for m in models]
+EOF
+# What the module refuses at run time the stub refuses too: each line marked so.
+cat >"$WORK/elsewhere/typed_refused.py" <<'EOF'
+from collections.abc import Mapping
+from datetime import datetime, timezone
+
+import tessel
+
+smile = tessel.VolGeo(datetime(2025, 3, 28, 8, tzinfo=timezone.utc))
+params: Mapping[str, float] = smile.get_param_dict()
+smile.get_vol(0.04, 84_000.0, "84000")  # refused: a str
+smile.get_vol(0.04, 84_000.0, {84_000.0})  # refused: a set
+smile.get_vol(0.04, 84_000.0, {0: 84_000.0})  # refused: a dict
+smile.get_vol(0.04, 84_000.0, iter([84_000.0]))  # refused: an iterator
+smile.get_vol(0.04, 84_000.0, ["84000"])  # refused: not numbers
+tessel.VolGeo.with_params(smile.expiry, params)  # refused: a mapping that is no dict
+tessel.VolGeo.with_params(smile.expiry, {"ref_vol": "30"})  # refused: not a number
+tessel.VolGeo.with_params(smile.expiry, [("ref_vol", 30.0)])  # refused: pairs
 EOF
 printf 'import tessel\nwrong: str = tessel.b76_vega(100.0, 100.0, 1.0, 0.2)\n' >"$WORK/elsewhere/typed_misuse.py"
 (cd "$WORK/elsewhere" && "$PY" -m mypy --strict --cache-dir "$WORK/mypy-cache" --config-file "$WORK/mypy.ini" \
     --python-executable "$FIRST_VENV/bin/python" typed_use.py) || fail "mypy on typed_use.py"
+(cd "$WORK/elsewhere" && "$PY" -m mypy --strict --cache-dir "$WORK/mypy-cache" --config-file "$WORK/mypy.ini" \
+    --python-executable "$FIRST_VENV/bin/python" typed_refused.py >"$WORK/refused.log" 2>&1) || true
+"$PY" - "$WORK/elsewhere/typed_refused.py" "$WORK/refused.log" <<'EOF' || fail "mypy on typed_refused.py"
+import re, sys
+source, log = (open(p).read() for p in sys.argv[1:])
+marked = {i for i, line in enumerate(source.splitlines(), 1) if "# refused" in line}
+errors = {int(n) for n in re.findall(r"^typed_refused\.py:(\d+): error", log, re.M)}
+assert marked and errors == marked, f"refused on lines {sorted(errors)}, marked {sorted(marked)}:\n{log}"
+print(f"   {len(marked)} misuses refused")
+EOF
 if (cd "$WORK/elsewhere" && "$PY" -m mypy --strict --cache-dir "$WORK/mypy-cache" --config-file "$WORK/mypy.ini" \
         --python-executable "$FIRST_VENV/bin/python" typed_misuse.py >"$WORK/misuse.log" 2>&1); then
     fail "mypy accepted a float assigned to a str"

@@ -15,8 +15,9 @@
 // - the tail calls std::exp, the exp that glibc's erfc calls, whichever code
 //   path (with or without FMA) the CPU selects for it.
 // glibc compiles erfc without contracting a * b + c into FMA on x86-64 only;
-// other targets' builds may contract, so the copy is used only where it is
-// proven (INLINE_ERFC_IS_LIBM) and std::erfc everywhere else.
+// other targets' builds may contract, and glibc 2.43 replaced the algorithm
+// with a correctly rounded one, so the copy is used only where the running
+// libm is shown to agree (inline_erfc_is_libm) and std::erfc everywhere else.
 //
 // Reuse, for example for many arguments at once: the kernels in erfc_detail
 // (ratio_small, ratio_middle, ratio_near, ratio_far) are templates over the
@@ -32,13 +33,14 @@
 #include <cstdint>
 
 #include "core/lanes.hpp"
+#include "core/libm_probe.hpp"
 
 namespace tessel::analytics {
 
 #if defined(__x86_64__) && defined(__GLIBC__)
-inline constexpr bool INLINE_ERFC_IS_LIBM = true;
+inline constexpr bool INLINE_ERFC_MAY_BE_LIBM = true;
 #else
-inline constexpr bool INLINE_ERFC_IS_LIBM = false;
+inline constexpr bool INLINE_ERFC_MAY_BE_LIBM = false;
 #endif
 
 namespace erfc_detail {
@@ -234,12 +236,21 @@ inline void erfc_inline_pair(double x0, double x1, double& out0, double& out1) {
     out1 = erfc_inline(x1);
 }
 
-// libm's erfc: the in-line copy where it is proven to be the same to the bit.
-inline double libm_erfc(double x) {
-    if constexpr (INLINE_ERFC_IS_LIBM)
-        return erfc_inline(x);
-    else
-        return std::erfc(x);
+// Whether erfc_inline gives the running libm's bits (core/libm_probe.hpp):
+// checked once per process over all of erfc's regions, the tiny and small
+// arguments on a finer grid of their own.
+inline bool inline_erfc_is_libm() noexcept {
+    static const bool same = [] {
+        if constexpr (!INLINE_ERFC_MAY_BE_LIBM) return false;
+        const auto libm = [](double x) { return std::erfc(x); };
+        return same_bits_over(-6.5, 28.5, 4096, erfc_inline, libm) &&
+               same_bits_over(-1.25, 1.25, 1024, erfc_inline, libm) &&
+               same_bits_over(-0x1p-27, 0x1p-27, 64, erfc_inline, libm);
+    }();
+    return same;
 }
+
+// libm's erfc: the in-line copy where it is the same to the bit.
+inline double libm_erfc(double x) { return inline_erfc_is_libm() ? erfc_inline(x) : std::erfc(x); }
 
 }  // namespace tessel::analytics

@@ -41,7 +41,7 @@ inline void norm_cdf_pair(double a, double b, double& cdf_a, double& cdf_b) {
     const lanes::Double2 z = (CDF_MEAN - lanes::make2(a, b)) / CDF_SCALE;
     const double za = lanes::lane0(z), zb = lanes::lane1(z);
     double ea, eb;
-    if constexpr (INLINE_ERFC_IS_LIBM) {
+    if (inline_erfc_is_libm()) {
         erfc_inline_pair(za, zb, ea, eb);
     } else {
         ea = std::erfc(za);

@@ -65,7 +65,7 @@ TESSEL_WIDE_LANES void GVVSplineDef::vol(const Values& p, double ttx, double /*s
             }
             for (std::size_t i = 0; i < m; ++i) b[i] = std::exp(b[i]);
             for (std::size_t i = 0; i < m; ++i) a[i] = damp(a[i], b[i], y[i], core[i]);  // tanh's argument
-            if constexpr (INLINE_TANH_IS_LIBM) {
+            if (inline_tanh_is_libm()) {
                 lanes::map2(m, b, [](auto x) { return tanh_expm1_argument(x); }, a);
                 for (std::size_t i = 0; i < m; ++i) b[i] = std::expm1(b[i]);
                 lanes::map2(m, b, [](auto x, auto t) { return tanh_from_expm1(x, t); }, a, b);

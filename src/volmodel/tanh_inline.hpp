@@ -11,8 +11,8 @@
 //   granted, provided that this notice is preserved.
 // Its operations hold no product to fuse with an addition, so no compiler's
 // contraction can make glibc's build differ from this one: the copy is
-// glibc's wherever glibc is the libm (INLINE_TANH_IS_LIBM); elsewhere callers
-// use std::tanh.
+// glibc's wherever glibc keeps this algorithm, which a probe of the running
+// libm confirms (inline_tanh_is_libm); elsewhere callers use std::tanh.
 //
 // Use: for a regular argument x (tanh_regular), tanh(x) is
 // tanh_from_expm1(x, std::expm1(tanh_expm1_argument(x))); V is double or
@@ -21,13 +21,14 @@
 #include <cmath>
 
 #include "core/lanes.hpp"
+#include "core/libm_probe.hpp"
 
 namespace tessel::volmodel {
 
 #if defined(__GLIBC__)
-inline constexpr bool INLINE_TANH_IS_LIBM = true;
+inline constexpr bool INLINE_TANH_MAY_BE_LIBM = true;
 #else
-inline constexpr bool INLINE_TANH_IS_LIBM = false;
+inline constexpr bool INLINE_TANH_MAY_BE_LIBM = false;
 #endif
 
 inline bool tanh_regular(double x) {
@@ -57,6 +58,19 @@ V tanh_from_expm1(V x, V t) {
 inline double tanh_inline(double x) {
     if (!tanh_regular(x)) return std::tanh(x);
     return tanh_from_expm1(x, std::expm1(tanh_expm1_argument(x)));
+}
+
+// Whether tanh_inline gives the running libm's bits (core/libm_probe.hpp),
+// checked once per process over its formulas' ranges.
+inline bool inline_tanh_is_libm() noexcept {
+    static const bool same = [] {
+        if constexpr (!INLINE_TANH_MAY_BE_LIBM) return false;
+        const auto libm = [](double x) { return std::tanh(x); };
+        return same_bits_over(-22.5, 22.5, 4096, tanh_inline, libm) &&
+               same_bits_over(-1.5, 1.5, 1024, tanh_inline, libm) &&
+               same_bits_over(-0x1p-20, 0x1p-20, 64, tanh_inline, libm);
+    }();
+    return same;
 }
 
 }  // namespace tessel::volmodel

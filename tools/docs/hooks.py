@@ -8,8 +8,9 @@
   (build-docs/gen);
 - ships the KaTeX renderer from Debian's libjs-katex with the site, so
   formulas render without any other host;
-- replaces ``<!-- source: FILE NAME -->`` lines by the source of the function
-  or class NAME in FILE, so guides quote the examples instead of copying them.
+- replaces ``<!-- source: FILE NAME -->`` lines by the source of the function,
+  class or assignment NAME in FILE (with the comments right above it), so
+  guides quote the examples instead of copying them.
 """
 from __future__ import annotations
 
@@ -84,11 +85,24 @@ def on_page_markdown(markdown: str, page, config, files) -> str:
 
 
 def quote_source(relpath: str, name: str) -> str:
+    """The function, class or assigned name NAME of a file, with the comment lines right above it."""
     path = ROOT / relpath
     text = path.read_text()
+    lines = text.splitlines()
     for node in ast.parse(text).body:
-        if isinstance(node, (ast.FunctionDef, ast.ClassDef)) and node.name == name:
-            first = min([node.lineno] + [d.lineno for d in node.decorator_list])
-            lines = text.splitlines()[first - 1:node.end_lineno]
-            return f'```python title="{relpath}"\n' + "\n".join(lines) + "\n```"
-    raise PluginError(f"{relpath} has no top-level function or class {name}")
+        if defines(node, name):
+            first = min([node.lineno] + [d.lineno for d in getattr(node, "decorator_list", [])])
+            while first > 1 and lines[first - 2].lstrip().startswith("#"):
+                first -= 1
+            return f'```python title="{relpath}"\n' + "\n".join(lines[first - 1:node.end_lineno]) + "\n```"
+    raise PluginError(f"{relpath} has no top-level function, class or assignment {name}")
+
+
+def defines(node: ast.stmt, name: str) -> bool:
+    if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
+        return node.name == name
+    if isinstance(node, ast.Assign):
+        return any(isinstance(t, ast.Name) and t.id == name for t in node.targets)
+    if isinstance(node, ast.AnnAssign):
+        return isinstance(node.target, ast.Name) and node.target.id == name
+    return False

@@ -30,7 +30,7 @@ void pair(double x0, double x1, double& out0, double& out1) {
 }
 
 void check_tanh(const std::vector<double>& xs) {
-    check(xs, &volmodel::tanh_inline, &libm, &pair, volmodel::INLINE_TANH_IS_LIBM);
+    check(xs, &volmodel::tanh_inline, &libm, &pair, volmodel::inline_tanh_is_libm());
 }
 
 TEST(TanhInline, FormulaBounds) {
