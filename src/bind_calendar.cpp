@@ -3,7 +3,7 @@
 #include "calendar/calendar.hpp"
 #include "calendar/tenor.hpp"
 #include "call.hpp"
-#include "state.hpp"
+#include "repr_and_pickle.hpp"
 
 namespace tessel::py {
 

@@ -7,7 +7,7 @@
 #include "bindings.hpp"
 #include "call.hpp"
 #include "core/messages.hpp"
-#include "state.hpp"
+#include "repr_and_pickle.hpp"
 #include "volmodel/vol_model.hpp"
 
 namespace tessel::py {

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "core/ascii.hpp"
+
 namespace tessel::py {
 
 inline constexpr std::size_t MAX_PARAMS = 8;
@@ -42,13 +44,14 @@ struct Signature {
 
 namespace detail {
 
-constexpr double read_decimal(std::string_view s) {
+// A default as declared, "1.0": digits with at most one point.
+constexpr double parse_default(std::string_view s) {
     double whole = 0.0, scale = 1.0;
     bool point = false, digits = false;
     for (char c : s) {
         if (c == '.' && !point) {
             point = true;
-        } else if (c >= '0' && c <= '9') {
+        } else if (is_digit(c)) {
             whole = whole * 10.0 + (c - '0');
             if (point) scale *= 10.0;
             digits = true;
@@ -87,7 +90,7 @@ constexpr Signature parse_signature(std::string_view decl) {
             item.remove_prefix(2);
         } else if (const std::size_t eq = item.find('='); eq != std::string_view::npos) {
             p.optional = true;
-            p.default_value = detail::read_decimal(item.substr(eq + 1));
+            p.default_value = detail::parse_default(item.substr(eq + 1));
             item = item.substr(0, eq);
         } else if (sig.required != sig.positional) {
             throw "a required parameter after an optional one";

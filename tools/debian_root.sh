@@ -12,7 +12,7 @@
 DEBIAN_WORK=$PWD/build-debian
 DEBIAN_ROOT=$DEBIAN_WORK/root
 DEBIAN_MIRROR=${TESSEL_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-DEBIAN_PACKAGES=(pytest hypothesis numpy)
+DEBIAN_PACKAGES=(pytest hypothesis numpy scipy)
 
 in_root() {
     unshare -m sh -c '
@@ -49,7 +49,7 @@ debian_versions() {
 
 debian_venv() {
     local v=$1 venv=/opt/venv-3.$1
-    [ -e "$DEBIAN_ROOT$venv/ready" ] && return 0
+    [ "$(cat "$DEBIAN_ROOT$venv/ready" 2>/dev/null)" = "${DEBIAN_PACKAGES[*]}" ] && return 0
     if ! in_root dpkg -s "python3.$v-venv" >/dev/null 2>&1; then
         echo "== apt-get install python3.$v python3.$v-venv (in the root)"
         in_root sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >/dev/null' \
@@ -62,8 +62,8 @@ debian_venv() {
     "$PY" -m pip download -q --disable-pip-version-check --only-binary=:all: --python-version "3.$v" \
         --implementation cp --platform manylinux_2_28_x86_64 --platform manylinux2014_x86_64 \
         --platform manylinux_2_17_x86_64 --platform any -d "$DEBIAN_WORK/wheels-3.$v" "${DEBIAN_PACKAGES[@]}"
-    in_root "python3.$v" -m venv "$venv"
+    in_root "python3.$v" -m venv --clear "$venv"
     in_root "$venv/bin/python" -m pip install -q --disable-pip-version-check --no-index \
         --find-links "/work/tessel/build-debian/wheels-3.$v" "${DEBIAN_PACKAGES[@]}"
-    touch "$DEBIAN_ROOT$venv/ready"
+    echo "${DEBIAN_PACKAGES[*]}" >"$DEBIAN_ROOT$venv/ready"
 }

@@ -7,8 +7,6 @@
 namespace tessel::analytics {
 namespace {
 
-bool guarded(double ttx, double vol) { return ttx <= 0.0 || vol <= 0.0; }
-
 struct Driver {
     double s;    // total volatility to expiry
     double x;    // ln(F/K) / s
@@ -18,10 +16,13 @@ struct Driver {
 Driver driver(double fwd, double strike, double ttx, double vol) {
     const double s = vol * std::sqrt(ttx);
     const double x = std::log(fwd / strike) / s;
-    return {s, x, std::exp(x * (-0.5 * x)) / SQRT_2PI};
+    return {s, x, norm_pdf(x)};
 }
 
 double signed_for(OptionType cp, double call_value) { return cp == OptionType::Call ? call_value : -call_value; }
+
+// Each formula below keeps its written grouping, (1/F) * (1/F) and all: the
+// results are pinned to the bit, and another grouping rounds differently.
 
 }  // namespace
 
@@ -57,7 +58,7 @@ double binary_speed(double fwd, double strike, double ttx, double vol, OptionTyp
 double binary_vega(double fwd, double strike, double ttx, double vol, OptionType cp, double df) {
     if (guarded(ttx, vol)) return 0.0;
     const double x = std::log(fwd / strike) / (vol * std::sqrt(ttx));
-    return signed_for(cp, std::exp(-0.5 * x * x) / -SQRT_2PI * df * x / vol);
+    return signed_for(cp, gaussian(x, -SQRT_2PI) * df * x / vol);
 }
 
 double binary_theta(double fwd, double strike, double ttx, double vol, OptionType cp, double df) {

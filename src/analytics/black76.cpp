@@ -8,8 +8,6 @@
 namespace tessel::analytics {
 namespace {
 
-bool guarded(double ttx, double vol) { return ttx <= 0.0 || vol <= 0.0; }
-
 double d1_of(double fwd, double strike, double ttx, double vol, double vol_sqrt_t) {
     return (std::log(fwd / strike) + 0.5 * vol * vol * ttx) / vol_sqrt_t;
 }

@@ -24,6 +24,9 @@ inline double b76_from_d(double fwd, double strike, OptionType cp, double df, do
 
 // The value past the guard, given log(F / K) and sqrt(T): a search over vol
 // passes the same two numbers to every evaluation instead of recomputing them.
+// Here and in the sensitivities the operations keep the written order
+// (products before the division, left to right): the results are pinned to
+// the bit.
 inline double b76_value(double fwd, double strike, double ttx, double vol, OptionType cp, double df, double log_fk,
                         double sqrt_t) {
     const double vol_sqrt_t = vol * sqrt_t;

@@ -2,8 +2,14 @@
 // Brent's bracketing root finder: inverse quadratic interpolation, secant
 // step, bisection.
 #include <cmath>
+#include <limits>
 
 namespace tessel::analytics {
+
+// The relative resolution that a step never goes below: twice the machine
+// epsilon, 4.440892098500626e-16, per unit of |b|.
+inline constexpr double BRENT_RESOLUTION = 2.0 * std::numeric_limits<double>::epsilon();
+static_assert(BRENT_RESOLUTION == 4.440892098500626e-16);
 
 // The root of f in [a, b] to within about tol, given fa = f(a) and fb = f(b)
 // of opposite signs (or a NaN, which makes every step a bisection): the
@@ -30,7 +36,7 @@ double brent_solve(F& f, double a, double fa, double b, double fb, double tol, i
             fb = fc;
             fc = fa;
         }
-        const double tol1 = 4.440892098500626e-16 * std::abs(b) + 0.5 * tol;
+        const double tol1 = BRENT_RESOLUTION * std::abs(b) + 0.5 * tol;
         const double xm = 0.5 * (c - b);
         if (std::abs(xm) <= tol1 || fb == 0.0) return b;
         if (std::abs(e) >= tol1 && std::abs(fa) > std::abs(fb)) {

@@ -5,6 +5,7 @@
 
 #include "analytics/black76.hpp"
 #include "analytics/brent.hpp"
+#include "analytics/normal.hpp"
 
 namespace tessel::analytics {
 
@@ -24,7 +25,7 @@ double calibrate_black76_iv(double ttx, double fwd, double strike, double price,
     const double half_t = 0.5 * ttx;
     const bool regroup = ttx >= 0x1p-1021;
     const auto objective = [&](double vol) {
-        if (ttx <= 0.0 || vol <= 0.0) return b76_fairvalue(fwd, strike, ttx, vol, cp, df) - price;
+        if (guarded(ttx, vol)) return b76_fairvalue(fwd, strike, ttx, vol, cp, df) - price;
         const double vol_sqrt_t = vol * sqrt_t;
         const double drift = regroup && vol >= LOW && vol <= HIGH ? vol * vol * half_t : 0.5 * vol * vol * ttx;
         const double d1 = (log_fk + drift) / vol_sqrt_t;

@@ -51,6 +51,15 @@ inline void norm_cdf_pair(double a, double b, double& cdf_a, double& cdf_b) {
     cdf_b = 0.5 * eb;
 }
 
-inline double norm_pdf(double x) { return std::exp(x * (-0.5 * x)) / SQRT_2PI; }
+// exp(-x^2 / 2) / divisor. The density divides by SQRT_2PI; the binary vega
+// by -SQRT_2PI, which keeps its sign on a NaN as well.
+inline double gaussian(double x, double divisor) { return std::exp(x * (-0.5 * x)) / divisor; }
+
+inline double norm_pdf(double x) { return gaussian(x, SQRT_2PI); }
+
+// The guard of every analytic: a non-positive time or volatility takes the
+// function's guard value, before any logarithm. A NaN compares false and
+// flows into the formula.
+inline bool guarded(double ttx, double vol) { return ttx <= 0.0 || vol <= 0.0; }
 
 }  // namespace tessel::analytics

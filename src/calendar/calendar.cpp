@@ -32,8 +32,8 @@ int weekday_index(const cctz::civil_day& day) {
 }  // namespace
 
 Result<Calendar> Calendar::create(std::string_view underlying) {
-    for (std::size_t i = 0; i < docs::document_count; ++i) {
-        const docs::Document& d = docs::documents[i];
+    for (std::size_t i = 0; i < embedded::document_count; ++i) {
+        const embedded::Document& d = embedded::documents[i];
         if (underlying != d.underlying) continue;
         Result<CalendarJson> doc = parse_calendar_json_padded(std::string_view(d.text, d.size));
         if (!doc) return std::move(doc).error();
@@ -81,7 +81,7 @@ Result<Calendar> Calendar::from_record(const CalendarJson& doc) {
         double total = w[0];
         for (std::size_t j = 1; j < w.size(); ++j) total += w[j];
 
-        std::array<double, 97>& curve = cal.day_curves_[weekday].emplace();
+        DayCurve& curve = cal.day_curves_[weekday].emplace();
         curve[0] = 0.0;
         for (std::size_t k = 1; k < curve.size(); ++k) {
             // Divide first, then scale: the order fixes the rounding.
@@ -241,9 +241,11 @@ double Calendar::bus_time(const Instant& t, Year& hint) {
     const std::int64_t n = day - year.first_day;
     double p = span_weight(n, year.jan1_weekday);
     if (const auto& curve = day_curves_[(year.jan1_weekday + n) % 7]) {
-        // floor(s / 900) and fmod(s, 900) of a whole number of seconds, exactly.
-        const auto k = std::min(static_cast<std::size_t>(second_of_day / 900), std::size_t{95});
-        const double f = static_cast<double>(second_of_day % 900) / 900.0;
+        // floor(s / 900) and fmod(s, 900) of a whole number of seconds, exactly;
+        // the last bucket caps k, so k + 1 always names a curve entry.
+        const auto k = std::min(static_cast<std::size_t>(second_of_day / SECONDS_PER_BUCKET),
+                                std::size_t{BUCKETS_PER_DAY - 1});
+        const double f = static_cast<double>(second_of_day % SECONDS_PER_BUCKET) / SECONDS_PER_BUCKET;
         p = p + (((*curve)[k + 1] - (*curve)[k]) * f + (*curve)[k]);
     }
     return static_cast<double>(year.year) + p / year.weight;

@@ -12,6 +12,7 @@
 #include <cctz/civil_time.h>
 #include <cctz/time_zone.h>
 
+#include "calendar/bucket.hpp"
 #include "calendar/calendar_json.hpp"
 #include "core/instant.hpp"
 #include "core/result.hpp"
@@ -31,7 +32,7 @@ public:
     static double get_cal_ttx(const Instant& from, const Instant& to);
 
     // Weekday index: Monday = 0 to Sunday = 6.
-    const std::optional<std::array<double, 97>>& day_curve(int weekday) const { return day_curves_[weekday]; }
+    const std::optional<DayCurve>& day_curve(int weekday) const { return day_curves_[weekday]; }
     double day_weight(int weekday) const { return day_weights_[weekday]; }
     double week_weight() const { return week_weight_; }
     double year_weight(std::int32_t year) {
@@ -119,7 +120,7 @@ private:
     void cover_offsets(Year& y) const;
     std::int64_t zone_offset(std::int64_t utc) const;
 
-    std::array<std::optional<std::array<double, 97>>, 7> day_curves_{};
+    std::array<std::optional<DayCurve>, 7> day_curves_{};
     std::array<double, 7> day_weights_{};
     double week_weight_ = 0.0;
     cctz::time_zone zone_;

@@ -7,6 +7,7 @@
 #include <simdjson.h>
 
 #include "calendar/decimal.hpp"
+#include "core/ascii.hpp"
 #include "core/messages.hpp"
 
 namespace tessel::calendar {
@@ -34,7 +35,6 @@ dom::parser& thread_parser() {
 }
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 std::string position(std::string_view text, std::size_t offset) {
     offset = std::min(offset, text.size());

@@ -5,12 +5,13 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/ascii.hpp"
+
 namespace tessel::calendar {
 namespace {
 
 constexpr std::int64_t CLAMP = 1'000'000'000'000'000;  // far beyond any double's range
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // Power of ten of the leading nonzero digit; only called for nonzero values
 // that the conversion found out of range, so its sign tells overflow from

@@ -3,7 +3,7 @@
 // writes the definitions).
 #include <cstddef>
 
-namespace tessel::calendar::docs {
+namespace tessel::calendar::embedded {
 
 struct Document {
     const char* underlying;
@@ -14,4 +14,4 @@ struct Document {
 extern const Document documents[];
 extern const std::size_t document_count;
 
-}  // namespace tessel::calendar::docs
+}  // namespace tessel::calendar::embedded

@@ -11,7 +11,6 @@
 namespace tessel::calendar {
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool equals_ignoring_case(std::string_view s, std::string_view lower) {
     return s.size() == lower.size() &&

@@ -1,5 +1,5 @@
 #pragma once
-// ASCII case-folding. Every word the module accepts in any letter case (option
+// ASCII character classes and case-folding. Every word the module accepts in any letter case (option
 // types, weekday names) is ASCII, and the one non-ASCII character whose full
 // Unicode lower case is ASCII, U+212A KELVIN SIGN ("k"), is in none of them:
 // folding ASCII letters alone accepts exactly what full lower-casing would.
@@ -7,6 +7,8 @@
 #include <string_view>
 
 namespace tessel {
+
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 constexpr char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 

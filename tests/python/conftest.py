@@ -11,8 +11,7 @@ if "PYTHONPATH" not in os.environ and os.path.isdir(BUILD):
 
 import tessel  # noqa: E402
 
-# The plain-Python reference of the formulas, shared with the benchmarks.
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "bench"))
+# The plain-Python reference of the formulas (reference.py here), which the benchmarks time too.
 import reference  # noqa: E402,F401
 
 UTC = timezone.utc

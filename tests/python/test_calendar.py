@@ -1,5 +1,5 @@
 """The trading calendar through the Python surface, against the plain-Python
-reference that the benchmarks time (bench/reference.py)."""
+reference that the benchmarks time too (reference.py)."""
 import math
 import os
 import random

@@ -160,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(BusinessTime, SpringForward) {
     // Sunday's raw weights read from the stored text, without the document reader.
-    const std::string_view text(tessel::calendar::docs::documents[0].text, tessel::calendar::docs::documents[0].size);
+    const std::string_view text(tessel::calendar::embedded::documents[0].text, tessel::calendar::embedded::documents[0].size);
     std::size_t pos = text.find("\"sunday\": {", text.find("\"TimeWeightings\""));
     double w[96], total = 0.0;
     for (double& x : w) {
@@ -238,7 +238,7 @@ TEST(BusinessTime, AntisymmetricCacheTransparentAndSafeAtTheEnds) {
 
 // The embedded document with another zone.
 Calendar embedded_in(const std::string& zone) {
-    std::string text(tessel::calendar::docs::documents[0].text, tessel::calendar::docs::documents[0].size);
+    std::string text(tessel::calendar::embedded::documents[0].text, tessel::calendar::embedded::documents[0].size);
     const std::string from = "\"US/Eastern\"";
     text.replace(text.find(from), from.size(), "\"" + zone + "\"");
     return make(text);

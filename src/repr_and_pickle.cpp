@@ -1,4 +1,4 @@
-#include "state.hpp"
+#include "repr_and_pickle.hpp"
 
 #include "convert.hpp"
 #include "errors.hpp"
