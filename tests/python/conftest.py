@@ -10,13 +10,14 @@ if "PYTHONPATH" not in os.environ and os.path.isdir(BUILD):
     sys.path.insert(0, os.path.abspath(BUILD))
 
 import tessel  # noqa: E402
+from names import FUNCTIONS, MODELS, PUBLIC  # noqa: E402,F401
 
 # The plain-Python reference of the formulas (reference.py here), which the benchmarks time too.
 import reference  # noqa: E402,F401
 
 UTC = timezone.utc
 EXPIRY = datetime(2025, 3, 28, 8, tzinfo=UTC)
-MODEL_CLASSES = [tessel.GVVSpline, tessel.VolGeo, tessel.CubicSpline]
+MODEL_CLASSES = [getattr(tessel, name) for name in MODELS]
 
 
 @pytest.fixture(params=MODEL_CLASSES, ids=lambda c: c.__name__)
