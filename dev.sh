@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian machine (run as root):
 #   ./dev.sh example   install what the build needs, build, run the example
+#   ./dev.sh check     the inner loop: incremental build, C++ and Python tests, stubtest; no installs, no root
 #   ./dev.sh test      install what is missing, build, run every test
 #   ./dev.sh newest    the suite and the smoke check under Debian's newest CPython releases (CI runs it too)
 #   ./dev.sh reliability   sanitizer builds and bounded fuzzing (CI runs it too)
@@ -72,6 +73,23 @@ build() {
     cmake --build build -j "$(nproc)"
 }
 
+# The C++ core tests: a line of summary, or every failing test's output in full.
+cpp_tests() {
+    echo "== C++ core tests"
+    if ctest --test-dir build --output-on-failure -j "$(nproc)" >build/ctest.log 2>&1; then
+        grep -E '^[0-9]+% tests passed' build/ctest.log
+    else
+        cat build/ctest.log
+        return 1
+    fi
+}
+
+# The shipped stub against the built module.
+stubtest() {
+    echo "== stubtest"
+    (cd build && PYTHONPATH="$PWD" MYPYPATH="$PWD/../stubs" "../$PY" -m mypy.stubtest tessel)
+}
+
 smoke_all_pythons() {
     local found=0 own
     own=$("$PY" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
@@ -124,14 +142,25 @@ case "${1:-}" in
         install_system
         install_python
         build
-        echo "== C++ core tests"
-        ctest --test-dir build --output-on-failure -j "$(nproc)" 2>&1 | tail -n 25
+        cpp_tests
         echo "== Python tests"
         PYTHONPATH=build "$PY" -m pytest tests/python
         smoke_all_pythons
         echo "== Packaging"
         tests/packaging.sh
         docs --check
+        ;;
+    check)
+        # Nothing is installed: the venv and the build tree come from `./dev.sh test`.
+        [ -x "$PY" ] || { echo "no $VENV yet: run ./dev.sh test once" >&2; exit 2; }
+        if [ -x "$VENV/bin/cmake" ]; then export PATH="$PWD/$VENV/bin:$PATH"; fi
+        start=$SECONDS
+        if [ -e build/CMakeCache.txt ]; then cmake --build build -j "$(nproc)" | sed '/^\[/d'; else build; fi
+        cpp_tests
+        echo "== Python tests"
+        PYTHONPATH=build "$PY" -m pytest tests/python
+        stubtest
+        echo "== check: all passed in $((SECONDS - start)) s"
         ;;
     newest)
         install_system debootstrap
@@ -155,7 +184,7 @@ case "${1:-}" in
         tools/dist.sh dist
         ;;
     *)
-        echo "usage: $0 example|test|newest|reliability|dist|docs [--check]" >&2
+        echo "usage: $0 example|check|test|newest|reliability|dist|docs [--check]" >&2
         exit 2
         ;;
 esac

@@ -21,7 +21,6 @@ struct Bound<vm::Model<Def>> {
     static constexpr std::size_t index = 1 + vm::Models::index_of<vm::Model<Def>>;
     static PyTypeObject* make(PyObject* module);
 };
-static_assert(1 + vm::Models::size == CLASS_COUNT);
 
 template <>
 struct ResultConv<vm::Jacobian> {

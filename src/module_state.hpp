@@ -9,11 +9,12 @@
 #include <cstdint>
 
 #include "py.hpp"
+#include "volmodel/vol_model.hpp"
 
 namespace tessel::py {
 
-// Calendar, then the three models, in registration order.
-inline constexpr std::size_t CLASS_COUNT = 4;
+// The calendar, then every model, in registration order.
+inline constexpr std::size_t CLASS_COUNT = 1 + volmodel::Models::size;
 
 // datetime.datetime, timezone.utc and what building and reading datetimes
 // needs; loaded on first need, since reading an argument never imports

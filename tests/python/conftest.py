@@ -10,13 +10,25 @@ if "PYTHONPATH" not in os.environ and os.path.isdir(BUILD):
     sys.path.insert(0, os.path.abspath(BUILD))
 
 import tessel  # noqa: E402
+from names import FUNCTIONS, MODELS, PUBLIC  # noqa: E402,F401
 
 # The plain-Python reference of the formulas (reference.py here), which the benchmarks time too.
 import reference  # noqa: E402,F401
 
 UTC = timezone.utc
 EXPIRY = datetime(2025, 3, 28, 8, tzinfo=UTC)
-MODEL_CLASSES = [tessel.GVVSpline, tessel.VolGeo, tessel.CubicSpline]
+MODEL_CLASSES = [getattr(tessel, name) for name in MODELS]
+
+# Each model's parameter table: names with defaults, in storage order (the
+# order repr shows). Its formulas and fitting parameters are the reference's.
+MODEL_TABLES = {
+    "GVVSpline": {"vpr": 1.0, "ref_spot": 100.0, "ref_vol": 50.0, "skew": 0.0, "smile": 5.0, "pwing": 0.0,
+                  "cwing": 0.0, "offset": 0.0},
+    "VolGeo": {"vpr": 1.0, "ref_spot": 100.0, "ref_vol": 50.0, "corr": 0.0, "vvol": 20.0, "offset": 0.0},
+    "CubicSpline": {"vpr": 1.0, "ref_spot": 100.0, "ref_vol": 50.0, "p05": 0.0, "p10": 0.0, "p15": 0.0, "p20": 0.0,
+                    "p25": 0.0, "c05": 0.0, "c10": 0.0, "c15": 0.0, "c20": 0.0, "c25": 0.0},
+}
+MODEL_FITTING = reference.FITTING
 
 
 @pytest.fixture(params=MODEL_CLASSES, ids=lambda c: c.__name__)

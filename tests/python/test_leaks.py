@@ -7,6 +7,7 @@ resident set size (anything else)."""
 import ctypes
 import ctypes.util
 import gc
+import inspect
 import math
 import pickle
 import sys
@@ -16,7 +17,7 @@ from datetime import datetime
 import pytest
 
 import tessel
-from conftest import EXPIRY, MODEL_CLASSES, UTC, Flt, Stamp, panic_type
+from conftest import EXPIRY, FUNCTIONS, MODEL_CLASSES, UTC, Flt, Stamp, panic_type
 
 WARMUP, ROUNDS = 300, 3000
 LATER = datetime(2026, 1, 1, tzinfo=UTC)
@@ -123,24 +124,27 @@ def cases():
     def add(name, call, error=None, watched=()):
         out.append(pytest.param(call, error, watched, id=name))
 
-    for name in ("b76_fairvalue", "b76_delta", "binary_fairvalue", "binary_vega", "binary_delta", "binary_gamma",
-                 "binary_speed", "binary_theta"):
+    # Every public function, its arguments read from its own signature.
+    good = {"fwd": NUMBER, "strike": 100.0, "ttx": 1.0, "vol": 0.2, "price": 7.9, "call_put": "call", "df": INDEX}
+    for name in FUNCTIONS:
         f = getattr(tessel, name)
-        add(f"{name}", lambda f=f: f(NUMBER, 100.0, 1.0, 0.2, "call", df=INDEX), None, (NUMBER, INDEX))
-        add(f"{name}-bad-type", lambda f=f: f(100.0, 100.0, 1.0, 0.2, "straddle"), ValueError)
-        add(f"{name}-not-a-number", lambda f=f: f(100.0, STRIKES, 1.0, 0.2, "c"), TypeError, (STRIKES,))
-        add(f"{name}-raising", lambda f=f: f(100.0, 100.0, RAISING, 0.2, "c"), ZeroDivisionError, (RAISING,))
-        add(f"{name}-surrogate", lambda f=f: f(100.0, 100.0, 1.0, 0.2, SURROGATE), UnicodeEncodeError, (SURROGATE,))
-    for name in ("b76_vega", "b76_gamma"):
-        f = getattr(tessel, name)
-        add(name, lambda f=f: f(NUMBER, 100.0, 1.0, 0.2, INDEX), None, (NUMBER, INDEX))
-        add(f"{name}-huge", lambda f=f: f(HUGE, 100.0, 1.0, 0.2), OverflowError, (HUGE,))
-        add(f"{name}-keywords", lambda f=f: f(100.0, 100.0, 1.0, sigma=0.2), TypeError)
-        add(f"{name}-too-many", lambda f=f: f(1, 2, 3, 4, 5, 6), TypeError)
-        add(f"{name}-twice", lambda f=f: f(1, 2, 3, 4, fwd=1), TypeError)
-    add("calibrate_black76_iv", lambda: tessel.calibrate_black76_iv(1.0, 100.0, 100.0, 7.9, "c"))
+        params = list(inspect.signature(f).parameters)
+
+        def args(**changed):
+            return [changed.get(p, good[p]) for p in params]
+
+        add(name, lambda f=f, a=args(): f(*a), None, (NUMBER, INDEX))
+        add(f"{name}-not-a-number", lambda f=f, a=args(strike=STRIKES): f(*a), TypeError, (STRIKES,))
+        add(f"{name}-raising", lambda f=f, a=args(ttx=RAISING): f(*a), ZeroDivisionError, (RAISING,))
+        add(f"{name}-huge", lambda f=f, a=args(fwd=HUGE): f(*a), OverflowError, (HUGE,))
+        add(f"{name}-keywords", lambda f=f, a=args()[:3]: f(*a, sigma=0.2), TypeError)
+        add(f"{name}-too-many", lambda f=f, a=args(): f(*a, 1.0), TypeError)
+        add(f"{name}-twice", lambda f=f, a=args()[:4], first=params[0]: f(*a, **{first: 1.0}), TypeError)
+        add(f"{name}-missing", lambda f=f: f(1.0, 100.0), TypeError)
+        if "call_put" in params:
+            add(f"{name}-bad-type", lambda f=f, a=args(call_put="straddle"): f(*a), ValueError)
+            add(f"{name}-surrogate", lambda f=f, a=args(call_put=SURROGATE): f(*a), UnicodeEncodeError, (SURROGATE,))
     add("calibrate_black76_iv-nan", lambda: tessel.calibrate_black76_iv(1.0, 100.0, 100.0, 150.0, "c"))
-    add("calibrate_black76_iv-missing", lambda: tessel.calibrate_black76_iv(1.0, 100.0), TypeError)
 
     for cname, m in MODELS.items():
         cls = type(m)

@@ -7,20 +7,10 @@ from hypothesis import given, settings, strategies as st
 import numpy as np
 import reference as ref
 import tessel
-from conftest import EXPIRY, MODEL_CLASSES
+from conftest import EXPIRY, MODEL_CLASSES, MODEL_FITTING, MODEL_TABLES
 
-TABLES = {
-    tessel.GVVSpline: {"vpr": 1.0, "ref_spot": 100.0, "ref_vol": 50.0, "skew": 0.0, "smile": 5.0, "pwing": 0.0,
-                       "cwing": 0.0, "offset": 0.0},
-    tessel.VolGeo: {"vpr": 1.0, "ref_spot": 100.0, "ref_vol": 50.0, "corr": 0.0, "vvol": 20.0, "offset": 0.0},
-    tessel.CubicSpline: {"vpr": 1.0, "ref_spot": 100.0, "ref_vol": 50.0, "p05": 0.0, "p10": 0.0, "p15": 0.0,
-                         "p20": 0.0, "p25": 0.0, "c05": 0.0, "c10": 0.0, "c15": 0.0, "c20": 0.0, "c25": 0.0},
-}
-FITTING = {
-    tessel.GVVSpline: ["ref_vol", "skew", "smile"],
-    tessel.VolGeo: ["ref_vol", "corr", "vvol"],
-    tessel.CubicSpline: ["ref_vol", "p25", "p20", "p15", "p10", "p05", "c05", "c10", "c15", "c20", "c25"],
-}
+TABLES = {getattr(tessel, name): table for name, table in MODEL_TABLES.items()}
+FITTING = {getattr(tessel, name): names for name, names in MODEL_FITTING.items()}
 
 
 SHAPES = {

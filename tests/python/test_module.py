@@ -4,11 +4,7 @@ import inspect
 import pytest
 
 import tessel
-from conftest import EXPIRY, MODEL_CLASSES, panic_type
-
-ALL = ["Calendar", "GVVSpline", "VolGeo", "CubicSpline", "b76_fairvalue", "b76_delta", "b76_vega", "b76_gamma",
-       "binary_fairvalue", "binary_vega", "binary_delta", "binary_gamma", "binary_speed", "binary_theta",
-       "calibrate_black76_iv"]
+from conftest import EXPIRY, MODEL_CLASSES, PUBLIC, panic_type
 
 OPTION = "fwd, strike, ttx, vol, call_put, df=1.0"
 FUNCTION_SIGNATURES = {
@@ -28,9 +24,9 @@ MODEL_MEMBERS = [
 
 
 def test_namespace():
-    assert tessel.__all__ == ALL
+    assert tessel.__all__ == PUBLIC
     assert tessel.__doc__ == ""
-    assert [n for n in dir(tessel) if not n.startswith("_")] == sorted(ALL)
+    assert [n for n in dir(tessel) if not n.startswith("_")] == sorted(PUBLIC)
 
 
 @pytest.mark.parametrize("name,params", FUNCTION_SIGNATURES.items())

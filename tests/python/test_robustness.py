@@ -7,7 +7,7 @@ from datetime import datetime
 import pytest
 
 import tessel
-from conftest import EXPIRY, MODEL_CLASSES, UTC, panic_type
+from conftest import EXPIRY, FUNCTIONS, MODEL_CLASSES, UTC, panic_type
 
 ALLOWED = (TypeError, ValueError, OverflowError, RuntimeError, AttributeError, UnicodeEncodeError, KeyError,
            ZeroDivisionError)
@@ -45,7 +45,7 @@ ODD = [None, "x", "", b"ab", 10**400, -(10**400), math.nan, math.inf, -0.0, True
 def callables():
     cal = tessel.Calendar("BTCUSDT")
     out = []
-    for name in tessel.__all__[4:]:
+    for name in FUNCTIONS:
         out.append((name, getattr(tessel, name), 6))
     for cls in MODEL_CLASSES:
         m = cls(EXPIRY)
@@ -96,11 +96,11 @@ def test_callbacks_into_the_same_object_and_panics_leave_it_usable():
         def timestamp(self):
             return m.get_vol_single(0.5, 100.0, 100.0)
 
+    # Each holds m while its __float__ asks for m exclusively, which the flag refuses.
     for f in (m.get_vol_single, m.set_param, m.reanchor, m.bump_param):
-        try:
-            f(*(["vpr"] if f in (m.set_param, m.bump_param) else [Evil()]), Evil(), *([100.0] if f == m.get_vol_single else []))
-        except RuntimeError as e:
-            assert str(e) in ("Already borrowed", "Already mutably borrowed")
+        args = (["vpr"] if f in (m.set_param, m.bump_param) else [Evil()]) + [Evil()]
+        with pytest.raises(RuntimeError, match="^Already borrowed$"):
+            f(*args, *([100.0] if f == m.get_vol_single else []))
     assert m.get_parameter("skew") == 0.0
     with pytest.raises(panic_type()):
         d = {"a": type("X", (), {"__float__": lambda s: (d.clear(), 1.0)[1]})(), "b": 1.0}

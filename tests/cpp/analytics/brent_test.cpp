@@ -22,17 +22,23 @@ struct RootCase {
     const char* name;
     std::function<double(double)> f;
     double a, b, root;
+    bool smooth = true;
 };
 
 class BrentRoots : public ::testing::TestWithParam<RootCase> {};
 
-TEST_P(BrentRoots, WithinToleranceAndEvaluationBudget) {
+TEST_P(BrentRoots, WithinToleranceAndNeverSlowerThanBisection) {
     const RootCase& c = GetParam();
     for (double tol : {1e-4, 1e-10}) {
         int evals = 0;
         const double r = brent_solve([&](double x) { ++evals; return c.f(x); }, c.a, c.b, tol, 100);
         EXPECT_NEAR(r, c.root, tol) << "tol " << tol;
-        EXPECT_LE(evals, 102);
+        // Bisection halves the bracket to tol after the two ends; Brent's
+        // safeguards keep it to that, and on a smooth function interpolation
+        // converges much faster.
+        const int bisection = 2 + static_cast<int>(std::ceil(std::log2(std::abs(c.b - c.a) / tol)));
+        EXPECT_LE(evals, bisection) << "tol " << tol;
+        if (c.smooth && tol == 1e-10) EXPECT_LT(2 * evals, bisection);
     }
 }
 
@@ -44,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RootCase{"cubic", [](double x) { return x * x * x - 2 * x - 5; }, 2.0, 3.0,
                                2.0945514815423265},
                       RootCase{"exp", [](double x) { return std::exp(x) - 10; }, 0.0, 5.0, std::log(10.0)},
-                      RootCase{"step", [](double x) { return x < 0.3 ? -1.0 : 1.0; }, 0.0, 1.0, 0.3}),
+                      RootCase{"step", [](double x) { return x < 0.3 ? -1.0 : 1.0; }, 0.0, 1.0, 0.3, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Brent, RootAtAnEndIsReturnedExactly) {

@@ -4,7 +4,7 @@
 #include <limits>
 #include <tuple>
 
-#include "test_support.hpp"
+#include "support.hpp"
 #include "volmodel/gvv_spline.hpp"
 
 using namespace tessel::volmodel;

@@ -1,10 +1,10 @@
-// Rules shared by every smile model, exercised on all three through one suite.
+// Rules shared by every smile model, exercised on each through one suite.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "test_support.hpp"
+#include "support.hpp"
 #include "volmodel/vol_model.hpp"
 
 using namespace tessel::volmodel;
@@ -21,8 +21,9 @@ protected:
     // A non-default model that passes arb_free for every table.
     M model = M::from_params({{"ref_vol", 30.0}, {"p05", 0.7}, {"c25", 0.4}, {"skew", -3.0}, {"corr", 0.3}}, EXPIRY);
 };
-using Models = ::testing::Types<GVVSpline, VolGeo, CubicSpline>;
-TYPED_TEST_SUITE(Protocol, Models);
+// Every model of the module's list, and only those.
+using AllModels = Models::apply<::testing::Types>;
+TYPED_TEST_SUITE(Protocol, AllModels);
 
 TYPED_TEST(Protocol, ConstructionDefaultsIgnoresUnknownAndIsCaseSensitive) {
     using M = TypeParam;

@@ -5,7 +5,7 @@
 #include <limits>
 #include <tuple>
 
-#include "test_support.hpp"
+#include "support.hpp"
 #include "volmodel/vol_geo.hpp"
 
 using namespace tessel::volmodel;
