@@ -1,5 +1,7 @@
 #include "volmodel/cubic_spline.hpp"
 
+#include <cstring>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #elif defined(__aarch64__) && defined(__ARM_NEON)
@@ -29,37 +31,36 @@ inline std::size_t interval_of(double z) noexcept {
 }
 
 // Two lanes at a time where every processor of the architecture has them
-// (SSE2 on x86-64, NEON on AArch64), each lane doing the very operation of the
-// scalar code, correctly rounded; elsewhere the scalar loops do it all. Even a
-// NaN comes out with the same bits: the divisions keep their operand order and
-// the product has a constant factor, so no lane has to choose between two NaN
-// operands in a way the scalar code might not.
+// (SSE2 on x86-64, NEON on AArch64), written with GCC's vector extension so
+// that each lane does the very operation of the scalar code, correctly
+// rounded; elsewhere the scalar loops do it all. Even a NaN comes out with the
+// same bits: the divisions keep their operand order and the product has a
+// constant factor, so no lane has to choose between two NaN operands in a way
+// the scalar code might not.
+#if defined(__SSE2__) || (defined(__aarch64__) && defined(__ARM_NEON))
+#define TESSEL_PAIRS 1
+using Pair = double __attribute__((vector_size(16)));
+inline Pair load2(const double* p) noexcept {
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store2(double* p, Pair v) noexcept { std::memcpy(p, &v, sizeof v); }
+// The one operation the extension does not have.
+inline Pair sqrt2(Pair v) noexcept {
 #if defined(__SSE2__)
-#define TESSEL_PAIRS 1
-using Pair = __m128d;
-inline Pair load2(const double* p) noexcept { return _mm_loadu_pd(p); }
-inline void store2(double* p, Pair v) noexcept { _mm_storeu_pd(p, v); }
-inline Pair splat2(double x) noexcept { return _mm_set1_pd(x); }
-inline Pair div2(Pair a, Pair b) noexcept { return _mm_div_pd(a, b); }
-inline Pair mul2(Pair a, Pair b) noexcept { return _mm_mul_pd(a, b); }
-inline Pair sqrt2(Pair a) noexcept { return _mm_sqrt_pd(a); }
-#elif defined(__aarch64__) && defined(__ARM_NEON)
-#define TESSEL_PAIRS 1
-using Pair = float64x2_t;
-inline Pair load2(const double* p) noexcept { return vld1q_f64(p); }
-inline void store2(double* p, Pair v) noexcept { vst1q_f64(p, v); }
-inline Pair splat2(double x) noexcept { return vdupq_n_f64(x); }
-inline Pair div2(Pair a, Pair b) noexcept { return vdivq_f64(a, b); }
-inline Pair mul2(Pair a, Pair b) noexcept { return vmulq_f64(a, b); }
-inline Pair sqrt2(Pair a) noexcept { return vsqrtq_f64(a); }
+    return _mm_sqrt_pd(v);
+#else
+    return vsqrtq_f64(v);
+#endif
+}
 #endif
 
 // z = ((x / root_t) / atm) * 100 in place.
 void standardise(std::span<double> xs, double root_t, double atm) noexcept {
     std::size_t i = 0;
 #if defined(TESSEL_PAIRS)
-    const Pair r = splat2(root_t), a = splat2(atm), hundred = splat2(100.0);
-    for (; i + 2 <= xs.size(); i += 2) store2(xs.data() + i, mul2(div2(div2(load2(xs.data() + i), r), a), hundred));
+    for (; i + 2 <= xs.size(); i += 2) store2(xs.data() + i, ((load2(xs.data() + i) / root_t) / atm) * 100.0);
 #endif
     for (; i < xs.size(); ++i) xs[i] = ((xs[i] / root_t) / atm) * 100.0;
 }
