@@ -22,7 +22,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # ctest and GoogleTest's discovery run the test programs under user-mode
 # emulation, with the root's loader and libraries.
-find_program(TESSEL_QEMU_AARCH64 qemu-aarch64-static)
+find_program(TESSEL_QEMU_AARCH64 NAMES qemu-aarch64-static qemu-aarch64)
 if(TESSEL_QEMU_AARCH64)
   set(CMAKE_CROSSCOMPILING_EMULATOR "${TESSEL_QEMU_AARCH64};-L;$ENV{TESSEL_AARCH64_ROOT}")
 endif()

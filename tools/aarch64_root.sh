@@ -23,9 +23,12 @@ MIRROR=${MIRROR:-http://deb.debian.org/debian}
 # Whichever package gives this machine the backward-compatible zone names
 # (tzdata, or tzdata-legacy on newer releases) gives them to the root too.
 ZONES=$(dpkg -S /usr/share/zoneinfo/US/Eastern 2>/dev/null | cut -d: -f1 || true)
+[ "$ZONES" != tzdata ] || ZONES=
 # Unversioned names: the release's default Python and libraries come with them.
 PACKAGES=python3,python3-venv,libpython3-dev,tzdata${ZONES:+,$ZONES},libcctz-dev,libsimdjson-dev,libgtest-dev
-STAMP="arm64 $SUITE $MIRROR $PACKAGES"
+# A root is kept until the machine's own packages change (a point release),
+# so that the two wheels' libraries do not drift apart.
+STAMP="arm64 $SUITE $MIRROR $PACKAGES $(dpkg-query -W -f '${Package}=${Version} ' libc6 libcctz-dev libsimdjson-dev python3 2>/dev/null || true)"
 
 if [ -f "$DIR/.tessel-root" ] && [ "$(cat "$DIR/.tessel-root")" = "$STAMP" ]; then
     echo "== arm64 root: $DIR ($SUITE, kept)"
