@@ -5,13 +5,16 @@
 #   ./dev.sh test      install what is missing, build, run every test
 #   ./dev.sh newest    the suite and the smoke check under Debian's newest CPython releases (CI runs it too)
 #   ./dev.sh reliability   sanitizer builds and bounded fuzzing (CI runs it too)
-#   ./dev.sh dist      the release files in dist/: the sdist and one manylinux wheel
+#   ./dev.sh dist      the release files in dist/: the sdist and the manylinux wheels for x86_64 and aarch64
+#   ./dev.sh aarch64   the aarch64 build and wheel tested on an emulated CPU (CI runs it too)
 #   ./dev.sh docs [--check]   the documentation site into site/ (--check: in a browser, offline)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 APT_PACKAGES=(cmake g++ make python3 python3-venv python3-dev tzdata
               libcctz-dev libsimdjson-dev libgtest-dev libbenchmark-dev)
+# Cross-building for aarch64 and running it under emulation (tools/dist_aarch64.sh, tests/aarch64.sh).
+AARCH64_PACKAGES=(g++-aarch64-linux-gnu qemu-user-static debootstrap)
 VENV=.venv
 PY=$VENV/bin/python
 
@@ -179,12 +182,18 @@ case "${1:-}" in
         tests/reliability.sh
         ;;
     dist)
-        install_system
+        install_system "${AARCH64_PACKAGES[@]}"
         install_python
         tools/dist.sh dist
+        tools/dist_aarch64.sh dist
+        ;;
+    aarch64)
+        install_system "${AARCH64_PACKAGES[@]}"
+        install_python
+        tests/aarch64.sh
         ;;
     *)
-        echo "usage: $0 example|check|test|newest|reliability|dist|docs [--check]" >&2
+        echo "usage: $0 example|check|test|newest|reliability|dist|aarch64|docs [--check]" >&2
         exit 2
         ;;
 esac

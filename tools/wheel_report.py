@@ -24,7 +24,7 @@ import zipfile
 # What a manylinux wheel may take from the system (the policy's library list).
 SYSTEM = {
     "libc.so.6", "libm.so.6", "libdl.so.2", "librt.so.1", "libpthread.so.0", "libutil.so.1",
-    "libresolv.so.2", "libnsl.so.1", "libcrypt.so.1", "ld-linux-x86-64.so.2",
+    "libresolv.so.2", "libnsl.so.1", "libcrypt.so.1", "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1",
     "libstdc++.so.6", "libgcc_s.so.1",
 }
 FAMILIES = ("GLIBC", "GLIBCXX", "CXXABI", "GCC")

@@ -1,7 +1,11 @@
 #include "volmodel/cubic_spline.hpp"
 
+#include <cstring>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#elif defined(__aarch64__) && defined(__ARM_NEON)
+#include <arm_neon.h>
 #endif
 
 namespace tessel::volmodel {
@@ -26,29 +30,45 @@ inline std::size_t interval_of(double z) noexcept {
     return i;
 }
 
-// Two lanes of SSE2 (every x86-64) do per lane the very operations of the
-// scalar code, each correctly rounded. Even a NaN comes out with the same
-// bits: the divisions keep their operand order and the product has a
-// constant factor, so no lane has to choose between two NaN operands in a
-// way the scalar code might not.
+// Two lanes at a time where every processor of the architecture has them
+// (SSE2 on x86-64, NEON on AArch64), written with GCC's vector extension so
+// that each lane does the very operation of the scalar code, correctly
+// rounded; elsewhere the scalar loops do it all. Even a NaN comes out with the
+// same bits: the divisions keep their operand order and the product has a
+// constant factor, so no lane has to choose between two NaN operands in a way
+// the scalar code might not.
+#if defined(__SSE2__) || (defined(__aarch64__) && defined(__ARM_NEON))
+#define TESSEL_PAIRS 1
+using Pair = double __attribute__((vector_size(16)));
+inline Pair load2(const double* p) noexcept {
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store2(double* p, Pair v) noexcept { std::memcpy(p, &v, sizeof v); }
+// The one operation the extension does not have.
+inline Pair sqrt2(Pair v) noexcept {
+#if defined(__SSE2__)
+    return _mm_sqrt_pd(v);
+#else
+    return vsqrtq_f64(v);
+#endif
+}
+#endif
 
 // z = ((x / root_t) / atm) * 100 in place.
 void standardise(std::span<double> xs, double root_t, double atm) noexcept {
     std::size_t i = 0;
-#if defined(__SSE2__)
-    const __m128d r = _mm_set1_pd(root_t), a = _mm_set1_pd(atm), hundred = _mm_set1_pd(100.0);
-    for (; i + 2 <= xs.size(); i += 2) {
-        const __m128d x = _mm_loadu_pd(xs.data() + i);
-        _mm_storeu_pd(xs.data() + i, _mm_mul_pd(_mm_div_pd(_mm_div_pd(x, r), a), hundred));
-    }
+#if defined(TESSEL_PAIRS)
+    for (; i + 2 <= xs.size(); i += 2) store2(xs.data() + i, ((load2(xs.data() + i) / root_t) / atm) * 100.0);
 #endif
     for (; i < xs.size(); ++i) xs[i] = ((xs[i] / root_t) / atm) * 100.0;
 }
 
 void square_roots(std::span<double> xs) noexcept {
     std::size_t i = 0;
-#if defined(__SSE2__)
-    for (; i + 2 <= xs.size(); i += 2) _mm_storeu_pd(xs.data() + i, _mm_sqrt_pd(_mm_loadu_pd(xs.data() + i)));
+#if defined(TESSEL_PAIRS)
+    for (; i + 2 <= xs.size(); i += 2) store2(xs.data() + i, sqrt2(load2(xs.data() + i)));
 #endif
     for (; i < xs.size(); ++i) xs[i] = std::sqrt(xs[i]);
 }
