@@ -114,10 +114,11 @@ void CubicSplineDef::vol(const Values& p, double ttx, double spot, std::span<con
             d[k] = (w1 + w2) / (w1 / slope[k - 1] + w2 / slope[k]);
         }
     }
-    std::array<double, LAST> hd_lo, hd_hi;
+    // Each interval's end derivatives scaled to its width: the Hermite tangents.
+    std::array<double, LAST> tangent_left, tangent_right;
     for (std::size_t i = 0; i < LAST; ++i) {
-        hd_lo[i] = WIDTH[i] * d[i];
-        hd_hi[i] = WIDTH[i] * d[i + 1];
+        tangent_left[i] = WIDTH[i] * d[i];
+        tangent_right[i] = WIDTH[i] * d[i + 1];
     }
 
     const double root_t = std::sqrt(ttx);
@@ -139,10 +140,10 @@ void CubicSplineDef::vol(const Values& p, double ttx, double spot, std::span<con
             const double t = (z - PILLAR_GRID[i]) / WIDTH[i];
             // Products strictly left to right: 3*t*t is (3t)t, not 3(t*t).
             const double t3 = t * t * t;
-            const double t3_2 = 2.0 * t * t * t;
-            const double t2_3 = 3.0 * t * t;
-            v = y[i] * (t3_2 - t2_3 + 1.0) + y[i + 1] * (t2_3 - t3_2) + hd_lo[i] * (t3 - 2.0 * t * t + t) +
-                hd_hi[i] * (t3 - t * t);
+            const double two_t3 = 2.0 * t * t * t;
+            const double three_t2 = 3.0 * t * t;
+            v = y[i] * (two_t3 - three_t2 + 1.0) + y[i + 1] * (three_t2 - two_t3) +
+                tangent_left[i] * (t3 - 2.0 * t * t + t) + tangent_right[i] * (t3 - t * t);
         }
         out[n] = v;
     }

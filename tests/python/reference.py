@@ -271,9 +271,9 @@ def cubic_vols(p, ttx, spot, k):
     h = WIDTH_NP[i]
     t = (z - GRID_NP[i]) / h
     t3 = t * t * t
-    t3_2 = 2.0 * t * t * t
-    t2_3 = 3.0 * t * t
-    inner = (y_np[i] * (t3_2 - t2_3 + 1.0) + y_np[i + 1] * (t2_3 - t3_2)
+    two_t3 = 2.0 * t * t * t
+    three_t2 = 3.0 * t * t
+    inner = (y_np[i] * (two_t3 - three_t2 + 1.0) + y_np[i + 1] * (three_t2 - two_t3)
              + (h * d_np[i]) * (t3 - 2.0 * t * t + t) + (h * d_np[i + 1]) * (t3 - t * t))
     v = np.where(z <= -5.0, y[0] + (z - -5.0) * slope[0],
                  np.where(z >= 5.0, slope[9] * (z - 5.0) + y[10], inner))
