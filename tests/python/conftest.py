@@ -30,6 +30,23 @@ MODEL_TABLES = {
 }
 MODEL_FITTING = reference.FITTING
 
+# A shape of each model that passes arb_free, for comparisons and bumps.
+MODEL_SHAPES = {
+    "GVVSpline": dict(ref_vol=20.0, skew=-10.0, smile=5.0, pwing=10.0, cwing=5.0),
+    "VolGeo": dict(ref_vol=60.0, corr=-0.4, vvol=80.0, vpr=0.7, ref_spot=95.0),
+    "CubicSpline": dict(ref_vol=20.0, p05=1.0, p10=1.0, p15=1.0, p20=1.0, p25=1.0, c05=-0.5, c10=-0.5,
+                        c15=0.0, c20=0.5, c25=1.0, ref_spot=98.0),
+}
+
+# A non-default value for every parameter, so a lost or swapped one shows.
+MODEL_EVERY_PARAMETER_SET = {
+    "GVVSpline": dict(vpr=1.5, ref_spot=101.0, ref_vol=22.0, skew=-7.5, smile=6.25, pwing=3.0, cwing=1.5,
+                      offset=0.125),
+    "VolGeo": dict(vpr=0.75, ref_spot=99.0, ref_vol=31.0, corr=-0.4, vvol=85.0, offset=-2.0),
+    "CubicSpline": dict(vpr=1.25, ref_spot=98.0, ref_vol=27.0, p05=1.0, p10=0.5, p15=2.0, p20=3.0, p25=4.0,
+                        c05=-0.5, c10=0.25, c15=1.0, c20=1.5, c25=2.5),
+}
+
 
 @pytest.fixture(params=MODEL_CLASSES, ids=lambda c: c.__name__)
 def model_cls(request):

@@ -7,18 +7,13 @@ from hypothesis import given, settings, strategies as st
 import numpy as np
 import reference as ref
 import tessel
-from conftest import EXPIRY, MODEL_CLASSES, MODEL_FITTING, MODEL_TABLES
+from conftest import EXPIRY, MODEL_CLASSES, MODEL_FITTING, MODEL_SHAPES, MODEL_TABLES
 
 TABLES = {getattr(tessel, name): table for name, table in MODEL_TABLES.items()}
 FITTING = {getattr(tessel, name): names for name, names in MODEL_FITTING.items()}
 
 
-SHAPES = {
-    tessel.GVVSpline: dict(ref_vol=20.0, skew=-10.0, smile=5.0, pwing=10.0, cwing=5.0),
-    tessel.VolGeo: dict(ref_vol=60.0, corr=-0.4, vvol=80.0, vpr=0.7, ref_spot=95.0),
-    tessel.CubicSpline: dict(ref_vol=20.0, p05=1.0, p10=1.0, p15=1.0, p20=1.0, p25=1.0, c05=-0.5, c10=-0.5,
-                             c15=0.0, c20=0.5, c25=1.0, ref_spot=98.0),
-}
+SHAPES = {getattr(tessel, name): shape for name, shape in MODEL_SHAPES.items()}
 
 
 @pytest.mark.parametrize("cls", MODEL_CLASSES, ids=lambda c: c.__name__)

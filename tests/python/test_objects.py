@@ -15,7 +15,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import tessel
-from conftest import EXPIRY, MODEL_CLASSES, MODEL_TABLES, PUBLIC
+from conftest import EXPIRY, MODEL_CLASSES, MODEL_EVERY_PARAMETER_SET, MODEL_TABLES, PUBLIC
 
 UTC = timezone.utc
 PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
@@ -24,14 +24,7 @@ STRIKES = [40.0, 70.0, 90.0, 95.0, 100.0, 120.0, 180.0]
 
 # Parameter names in storage order: the order repr shows them in.
 TABLES = {name: list(table) for name, table in MODEL_TABLES.items()}
-# A non-default value for every parameter, so a lost or swapped one shows.
-SHAPED = {
-    "GVVSpline": dict(vpr=1.5, ref_spot=101.0, ref_vol=22.0, skew=-7.5, smile=6.25, pwing=3.0, cwing=1.5,
-                      offset=0.125),
-    "VolGeo": dict(vpr=0.75, ref_spot=99.0, ref_vol=31.0, corr=-0.4, vvol=85.0, offset=-2.0),
-    "CubicSpline": dict(vpr=1.25, ref_spot=98.0, ref_vol=27.0, p05=1.0, p10=0.5, p15=2.0, p20=3.0, p25=4.0,
-                        c05=-0.5, c10=0.25, c15=1.0, c20=1.5, c25=2.5),
-}
+SHAPED = MODEL_EVERY_PARAMETER_SET
 
 
 def shaped(cls, expiry=EXPIRY):
