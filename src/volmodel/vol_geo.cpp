@@ -11,6 +11,7 @@ void VolGeoDef::vol(const Values& p, double ttx, double spot, std::span<const do
     const double root_t = std::sqrt(ttx);
     const double ref_vol = p[REF_VOL];
     const double vvol = p[VVOL];
+    // The groupings below are the results' own: each is pinned to the bit.
     const double atm = ((((std::log(spot / p[REF_SPOT]) / root_t) / ref_vol) * (vvol * rho)) * p[VPR]) + ref_vol;
     const double sigma = atm / 100.0;
     const double k1 = (vvol * rho) / 100.0;
