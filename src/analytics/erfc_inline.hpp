@@ -240,13 +240,9 @@ inline void erfc_inline_pair(double x0, double x1, double& out0, double& out1) {
 // checked once per process over all of erfc's regions, the tiny and small
 // arguments on a finer grid of their own.
 inline bool inline_erfc_is_libm() noexcept {
-    static const bool same = [] {
-        if constexpr (!INLINE_ERFC_MAY_BE_LIBM) return false;
-        const auto libm = [](double x) { return std::erfc(x); };
-        return same_bits_over(-6.5, 28.5, 4096, erfc_inline, libm) &&
-               same_bits_over(-1.25, 1.25, 1024, erfc_inline, libm) &&
-               same_bits_over(-0x1p-27, 0x1p-27, 64, erfc_inline, libm);
-    }();
+    static const bool same =
+        INLINE_ERFC_MAY_BE_LIBM && same_bits_over({{-6.5, 28.5, 4096}, {-1.25, 1.25, 1024}, {-0x1p-27, 0x1p-27, 64}},
+                                                  erfc_inline, [](double x) { return std::erfc(x); });
     return same;
 }
 

@@ -7,6 +7,7 @@
 // libm function is used where the copy differs.
 #include <bit>
 #include <cstdint>
+#include <initializer_list>
 
 namespace tessel {
 
@@ -21,6 +22,20 @@ bool same_bits_over(double lo, double hi, int n, Copy&& copy, Libm&& libm) {
         const double x = lo + (hi - lo) * ((i + within) / n);
         if (std::bit_cast<std::uint64_t>(copy(x)) != std::bit_cast<std::uint64_t>(libm(x))) return false;
     }
+    return true;
+}
+
+struct ProbeRange {
+    double lo, hi;
+    int n;
+};
+
+// The same over several ranges: a function's whole domain, and its tiny or
+// delicate arguments on finer grids of their own.
+template <class Copy, class Libm>
+bool same_bits_over(std::initializer_list<ProbeRange> ranges, Copy&& copy, Libm&& libm) {
+    for (const ProbeRange& r : ranges)
+        if (!same_bits_over(r.lo, r.hi, r.n, copy, libm)) return false;
     return true;
 }
 

@@ -63,13 +63,9 @@ inline double tanh_inline(double x) {
 // Whether tanh_inline gives the running libm's bits (core/libm_probe.hpp),
 // checked once per process over its formulas' ranges.
 inline bool inline_tanh_is_libm() noexcept {
-    static const bool same = [] {
-        if constexpr (!INLINE_TANH_MAY_BE_LIBM) return false;
-        const auto libm = [](double x) { return std::tanh(x); };
-        return same_bits_over(-22.5, 22.5, 4096, tanh_inline, libm) &&
-               same_bits_over(-1.5, 1.5, 1024, tanh_inline, libm) &&
-               same_bits_over(-0x1p-20, 0x1p-20, 64, tanh_inline, libm);
-    }();
+    static const bool same =
+        INLINE_TANH_MAY_BE_LIBM && same_bits_over({{-22.5, 22.5, 4096}, {-1.5, 1.5, 1024}, {-0x1p-20, 0x1p-20, 64}},
+                                                  tanh_inline, [](double x) { return std::tanh(x); });
     return same;
 }
 
