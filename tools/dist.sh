@@ -40,7 +40,7 @@ sdists=("$OUT"/tessel-*.tar.gz)
 [ ${#sdists[@]} -eq 1 ] || { echo "dist: expected one sdist, found: ${sdists[*]:-none}" >&2; exit 1; }
 
 echo "== dist: wheel from the sdist, compiled by $("$BUILD_PY" --version)"
-run wheel "$BUILD_PY" -m pip wheel "${sdists[0]}" --no-deps -w "$TMP/raw"
+run wheel "$BUILD_PY" -m pip wheel "${sdists[0]}" --no-deps --no-cache-dir -w "$TMP/raw"
 raw=("$TMP"/raw/tessel-*.whl)
 [ ${#raw[@]} -eq 1 ] || { echo "dist: expected one wheel, found: ${raw[*]:-none}" >&2; exit 1; }
 
