@@ -90,10 +90,10 @@ EPY=$VENV/bin/python
 "$EPY" -c 'import platform, sys; assert platform.machine() == "aarch64", platform.machine(); print("   " + sys.version)'
 "$EPY" -m ensurepip >/dev/null
 # pip on the emulated CPU picks the wheels of its own platform, the module's
-# too. What the suite imports: with matplotlib and dask[distributed] the
-# examples' tests run in full (a Dask cluster of emulated workers).
-"$EPY" -m pip install -q pytest hypothesis numpy matplotlib "dask[distributed]"
-"$EPY" -m pip install -q --no-index --no-deps "$WHEEL"
+# too. What the suite imports is the wheel's own extras: with the examples'
+# (scipy, matplotlib, dask[distributed]) their tests run in full (a Dask
+# cluster of emulated workers).
+"$EPY" -m pip install -q "$WHEEL[test,examples]"
 took "installed" "$t"
 
 mkdir -p "$WORK/elsewhere"
