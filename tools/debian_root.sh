@@ -12,7 +12,7 @@
 DEBIAN_WORK=$PWD/build-debian
 DEBIAN_ROOT=$DEBIAN_WORK/root
 DEBIAN_MIRROR=${TESSEL_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-DEBIAN_PACKAGES=(pytest hypothesis numpy scipy)
+DEBIAN_PACKAGES=(pytest hypothesis numpy scipy matplotlib "dask[distributed]")
 
 in_root() {
     unshare -m sh -c '
