@@ -52,7 +52,10 @@ debian_venv() {
     [ "$(cat "$DEBIAN_ROOT$venv/ready" 2>/dev/null)" = "${DEBIAN_PACKAGES[*]}" ] && return 0
     if ! in_root dpkg -s "python3.$v-venv" >/dev/null 2>&1; then
         echo "== apt-get install python3.$v python3.$v-venv (in the root)"
-        in_root sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >/dev/null' \
+        # The mirror may serve the suite as of a past day, whose Release file has
+        # passed its Valid-Until: its signature is still checked.
+        in_root sh -c 'apt-get -o Acquire::Check-Valid-Until=false update -qq &&
+            DEBIAN_FRONTEND=noninteractive apt-get -o Acquire::Check-Valid-Until=false install -y -qq "$@" >/dev/null' \
             sh "python3.$v" "python3.$v-venv"
     fi
     # Downloaded here, installed offline there: pip inside the root may refuse
