@@ -141,6 +141,29 @@ bool to_doubles(PyObject* obj, std::vector<double>& out) {
     return true;
 }
 
+bool to_option_types(PyObject* obj, std::vector<analytics::OptionType>& out, std::optional<std::string>& unknown,
+                     ModuleState& state) {
+    // A column of option types repeats a few objects: the same object as the
+    // element before reads as that one did. It is held, so that its address
+    // cannot come back as another object's.
+    Ref previous;
+    analytics::OptionType previous_type{};
+    return to_vector(obj, out, [&](PyObject* item, analytics::OptionType& value) {
+        if (item == previous.get()) {
+            value = previous_type;
+            return true;
+        }
+        std::optional<std::string> message;
+        value = analytics::OptionType::Call;  // what an unknown text leaves; the call fails anyway
+        if (!to_option_type(item, value, message, state)) return false;
+        if (message && !unknown) unknown = std::move(message);
+        Py_INCREF(item);
+        previous = Ref(item);
+        previous_type = value;
+        return true;
+    });
+}
+
 bool to_texts(PyObject* obj, std::vector<std::string>& out) {
     return to_vector(obj, out, [](PyObject* item, std::string& value) {
         std::string_view view;
