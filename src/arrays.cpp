@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string_view>
 
 #include "convert.hpp"
@@ -57,11 +58,21 @@ bool one_dimension(PyObject* shape, Py_ssize_t& n) {
            exact_size(PyTuple_GetItem(shape, 0), n) && n >= 0;
 }
 
-// Elements at `first + i * stride` bytes, copied one by one: any alignment, any step.
-void gather(const char* first, Py_ssize_t stride, std::size_t n, std::vector<double>& out) {
-    out.resize(n);
+// Elements at `first + i * stride` bytes, copied one by one: any alignment,
+// any step. False with MemoryError set when there is no room for them.
+bool gather(const char* first, Py_ssize_t stride, std::size_t n, std::vector<double>& out) {
+    try {
+        out.resize(n);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    } catch (const std::length_error&) {
+        PyErr_NoMemory();
+        return false;
+    }
     for (std::size_t i = 0; i < n; ++i)
         std::memcpy(&out[i], first + static_cast<Py_ssize_t>(i) * stride, sizeof(double));
+    return true;
 }
 
 Ref call_method(PyObject* obj, PyObject* name) { return Ref(PyObject_CallMethodObjArgs(obj, name, nullptr)); }
@@ -139,10 +150,9 @@ bool read_ndarray(PyObject* array, NumberColumn& out, ModuleState& state) {
         out.in_place = reinterpret_cast<const double*>(first);
         Py_INCREF(array);
         out.held = Ref(array);
-    } else {
-        gather(first, stride, out.size, out.owned);
+        return true;
     }
-    return true;
+    return gather(first, stride, out.size, out.owned);
 }
 
 // The __array_interface__ of any other object describes memory by a bare
@@ -182,7 +192,9 @@ bool read_foreign_interface(PyObject* obj, PyObject* iface, NumberColumn& out) {
     Py_ssize_t length = 0;
     if (PyBytes_AsStringAndSize(bytes.get(), &buffer, &length) < 0) return false;
     // Every element [offset + i * stride, + 8) inside [0, length): the first
-    // and the last bound all the others.
+    // and the last bound all the others. No more elements than bytes either:
+    // a zero stride repeats one element, but not without end.
+    if (n > length) return bad_interface(obj, "its shape claims more elements than its data has bytes");
     if (n > 0) {
         Py_ssize_t span = 0, low = 0, high = 0;
         if (__builtin_mul_overflow(n - 1, stride, &span) || __builtin_add_overflow(offset, span, &low) ||
@@ -193,8 +205,7 @@ bool read_foreign_interface(PyObject* obj, PyObject* iface, NumberColumn& out) {
     }
     out.is_array = true;
     out.size = static_cast<std::size_t>(n);
-    gather(buffer + offset, stride, out.size, out.owned);
-    return true;
+    return gather(buffer + offset, stride, out.size, out.owned);
 }
 
 // Whether the object has the attribute; false with an exception set only for
