@@ -4,6 +4,8 @@
 // is a run of values or one value that every element shares.
 #include <cstddef>
 
+#include "analytics/binary.hpp"
+#include "analytics/black76.hpp"
 #include "analytics/option_type.hpp"
 
 namespace tessel::analytics {
@@ -15,8 +17,7 @@ struct Strided {
     T operator[](std::size_t i) const { return data[i * step]; }
 };
 
-// The scalar function element by element. A function with a kernel of its
-// own (batch.cpp) specialises Over.
+// The scalar function element by element.
 template <auto F>
 struct Over {
     template <class... A>
@@ -24,5 +25,59 @@ struct Over {
         for (std::size_t i = 0; i < n; ++i) out[i] = F(in[i]...);
     }
 };
+
+// Kernels that compute the log, exp and erfc of a block of elements together
+// (libm's own bits, several at a time: core/libm_lanes.hpp, erfc_inline.hpp),
+// then finish each element with the scalar function's formula (batch.cpp).
+// Implied volatility stays element by element: its search is a chain of
+// dependent steps, and the scalar loop is its core already.
+using Numbers = Strided<double>;
+using Types = Strided<OptionType>;
+void b76_fairvalue_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
+                        Numbers df);
+void b76_delta_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
+                    Numbers df);
+void b76_vega_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Numbers df);
+void b76_gamma_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Numbers df);
+void binary_fairvalue_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol,
+                           Types cp, Numbers df);
+void binary_delta_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
+                       Numbers df);
+void binary_gamma_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
+                       Numbers df);
+void binary_speed_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
+                       Numbers df);
+void binary_vega_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
+                      Numbers df);
+void binary_theta_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
+                       Numbers df);
+
+template <auto Kernel>
+struct ByKernel {
+    template <class... A>
+    static void run(std::size_t n, double* out, Strided<A>... in) {
+        Kernel(n, out, in...);
+    }
+};
+template <>
+struct Over<&b76_fairvalue> : ByKernel<&b76_fairvalue_many> {};
+template <>
+struct Over<&b76_delta> : ByKernel<&b76_delta_many> {};
+template <>
+struct Over<&b76_vega> : ByKernel<&b76_vega_many> {};
+template <>
+struct Over<&b76_gamma> : ByKernel<&b76_gamma_many> {};
+template <>
+struct Over<&binary_fairvalue> : ByKernel<&binary_fairvalue_many> {};
+template <>
+struct Over<&binary_delta> : ByKernel<&binary_delta_many> {};
+template <>
+struct Over<&binary_gamma> : ByKernel<&binary_gamma_many> {};
+template <>
+struct Over<&binary_speed> : ByKernel<&binary_speed_many> {};
+template <>
+struct Over<&binary_vega> : ByKernel<&binary_vega_many> {};
+template <>
+struct Over<&binary_theta> : ByKernel<&binary_theta_many> {};
 
 }  // namespace tessel::analytics

@@ -37,13 +37,19 @@ struct Plain {
     static V madd(V a, V b, V c) { return add(mul(a, b), c); }
 };
 
-// Lanes whose mask bit is clear take libm's value.
+// Lanes whose mask bit is clear take libm's value of their argument (kept
+// apart: `out` may be the arguments' memory).
 template <class Libm>
-inline void store(double* out, const double* x, V result, int ok, Libm libm) {
+inline void store(double* out, V x, V result, int ok, Libm libm) {
+    if (ok == 0xF) {
+        _mm256_storeu_pd(out, result);
+        return;
+    }
+    alignas(32) double args[4];
+    _mm256_store_pd(args, x);
     _mm256_storeu_pd(out, result);
-    if (ok != 0xF)
-        for (int j = 0; j < 4; ++j)
-            if (!(ok >> j & 1)) out[j] = libm(x[j]);
+    for (int j = 0; j < 4; ++j)
+        if (!(ok >> j & 1)) out[j] = libm(args[j]);
 }
 
 inline int mask_of(I m) { return _mm256_movemask_pd(_mm256_castsi256_pd(m)); }
@@ -70,7 +76,7 @@ void exp_lanes(const double* x, double* out, std::size_t n) {
         // tail + r + r2 (C2 + r C3) + r2 r2 (C4 + r C5), in glibc's order.
         const V tmp = M::madd(mul(r2, r2), p45, M::madd(p23, r2, add(tail, r)));
         const V scale = from_bits(sbits);
-        store(out + i, x + i, M::madd(scale, tmp, scale), ok, [](double a) { return std::exp(a); });
+        store(out + i, vx, M::madd(scale, tmp, scale), ok, [](double a) { return std::exp(a); });
     }
 }
 
@@ -120,7 +126,7 @@ void log_lanes(const double* x, double* out, std::size_t n) {
         const V p34 = M::madd(r, splat(LOG_A4), splat(LOG_A3));
         // lo + r2 A0 + r r2 (A1 + r A2 + r2 (A3 + r A4)) + hi, in glibc's order.
         const V y = add(M::madd(mul(r, r2), M::madd(p34, r2, p12), M::madd(r2, splat(LOG_A0), lo)), hi);
-        store(out + i, x + i, y, ok, [](double a) { return std::log(a); });
+        store(out + i, vx, y, ok, [](double a) { return std::log(a); });
     }
 }
 
