@@ -19,6 +19,15 @@ using namespace detail;
 using Numbers = Strided<double>;
 using Types = Strided<OptionType>;
 
+// Each kernel is compiled twice (core/lanes.hpp) with everything it calls in
+// line, so that its loops run four elements per instruction where the CPU
+// has AVX2.
+#if defined(__GNUC__)
+#define TESSEL_KERNEL TESSEL_WIDE_LANES __attribute__((flatten))
+#else
+#define TESSEL_KERNEL TESSEL_WIDE_LANES
+#endif
+
 // Elements are done a block at a time, so that the intermediate columns stay
 // in the first-level cache.
 constexpr std::size_t BLOCK = 256;
@@ -32,16 +41,41 @@ void by_block(std::size_t n, Body&& body) {
 // for the elements whose result is not used (the guarded ones).
 constexpr double UNUSED_ARGUMENT = 2.0;
 
-// log(F / K) of the block's elements past the guard.
-void log_ratios(Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, std::size_t first, std::size_t m,
-                bool* guard, double* out) {
-    for (std::size_t j = 0; j < m; ++j) {
-        const std::size_t i = first + j;
-        guard[j] = guarded(ttx[i], vol[i]);
-        out[j] = guard[j] ? UNUSED_ARGUMENT : fwd[i] / strike[i];
+// A block's arguments side by side, a number repeated for every element: the
+// loops over them then run several elements per instruction (their
+// operations are those of the scalar formulas, lane by lane, so the bits are
+// the same).
+struct Block {
+    std::size_t m;
+    double fwd[BLOCK], strike[BLOCK], ttx[BLOCK], vol[BLOCK], df[BLOCK];
+    // 1.0 or 0.0: flags held as doubles, which the loops can choose by
+    // several at a time (bool flags they cannot).
+    double call[BLOCK], guard[BLOCK];
+    double log_fk[BLOCK];
+
+    // Reads elements [first, first + m), and log(F / K) of those past the guard.
+    void load(std::size_t first, std::size_t count, Numbers f, Numbers k, Numbers t, Numbers v,
+                                Types cp, Numbers d) {
+        m = count;
+        for (std::size_t j = 0; j < m; ++j) {
+            const std::size_t i = first + j;
+            fwd[j] = f[i], strike[j] = k[i], ttx[j] = t[i], vol[j] = v[i], df[j] = d[i];
+            call[j] = cp[i] == OptionType::Call ? 1.0 : 0.0;
+        }
+        for (std::size_t j = 0; j < m; ++j) {
+            // guarded(), without a branch.
+            const bool g = (ttx[j] <= 0.0) | (vol[j] <= 0.0);
+            guard[j] = g ? 1.0 : 0.0;
+            log_fk[j] = g ? UNUSED_ARGUMENT : fwd[j] / strike[j];
+        }
+        log_many(log_fk, log_fk, m);
     }
-    log_many(out, out, m);
-}
+};
+
+constexpr double ONE = 1.0;
+constexpr OptionType CALL = OptionType::Call;
+constexpr Numbers UNIT{&ONE, 0};
+constexpr Types CALLS{&CALL, 0};
 
 // erfc of m arguments, each libm's erfc to the bit: erfc_inline's kernels
 // run over the arguments of one region two at a time, and the tail's exps
@@ -107,153 +141,149 @@ void erfc_many(const double* x, double* out, std::size_t m) {
     }
 }
 
+OptionType type_of(double call) { return call != 0.0 ? OptionType::Call : OptionType::Put; }
+
 // The Black-76 sensitivities: log, then exp of -d1^2 / 2, then the formula.
 template <class Finish>
-void b76_sensitivity(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol,
-                     Finish&& finish) {
+void b76_sensitivity(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
+                     Numbers df, Finish&& finish) {
     by_block(n, [&](std::size_t first, std::size_t m) {
-        bool guard[BLOCK];
-        double values[BLOCK], sqrt_t[BLOCK];
-        log_ratios(fwd, strike, ttx, vol, first, m, guard, values);
+        Block b;
+        b.load(first, m, fwd, strike, ttx, vol, cp, df);
+        double e[BLOCK], sqrt_t[BLOCK];
         for (std::size_t j = 0; j < m; ++j) {
-            const std::size_t i = first + j;
-            if (guard[j]) {
-                values[j] = UNUSED_ARGUMENT;
-                continue;
-            }
-            sqrt_t[j] = std::sqrt(ttx[i]);
-            values[j] = gaussian_exp_arg(d1_from_log(values[j], ttx[i], vol[i], vol[i] * sqrt_t[j]));
+            sqrt_t[j] = std::sqrt(b.ttx[j]);
+            const double arg = gaussian_exp_arg(d1_from_log(b.log_fk[j], b.ttx[j], b.vol[j], b.vol[j] * sqrt_t[j]));
+            e[j] = b.guard[j] != 0.0 ? UNUSED_ARGUMENT : arg;
         }
-        exp_many(values, values, m);
-        for (std::size_t j = 0; j < m; ++j)
-            out[first + j] = guard[j] ? 0.0 : finish(first + j, values[j] / SQRT_2PI, sqrt_t[j]);
+        exp_many(e, e, m);
+        for (std::size_t j = 0; j < m; ++j) {
+            const double value = finish(b, j, e[j] / SQRT_2PI, sqrt_t[j]);
+            out[first + j] = b.guard[j] != 0.0 ? 0.0 : value;
+        }
     });
 }
 
 // The binary sensitivities: log, then exp of -x^2 / 2, then the formula.
 template <class Finish>
-void binary_sensitivity(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol,
-                        Finish&& finish) {
+void binary_sensitivity(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
+                        Numbers df, Finish&& finish) {
     by_block(n, [&](std::size_t first, std::size_t m) {
-        bool guard[BLOCK];
-        double values[BLOCK];
-        BinaryDriver driver[BLOCK];
-        log_ratios(fwd, strike, ttx, vol, first, m, guard, values);
+        Block b;
+        b.load(first, m, fwd, strike, ttx, vol, cp, df);
+        double e[BLOCK], s[BLOCK], x[BLOCK];
         for (std::size_t j = 0; j < m; ++j) {
-            if (guard[j]) {
-                values[j] = UNUSED_ARGUMENT;
-                continue;
-            }
-            driver[j] = binary_driver(values[j], ttx[first + j], vol[first + j]);
-            values[j] = gaussian_exp_arg(driver[j].x);
+            const BinaryDriver d = binary_driver(b.log_fk[j], b.ttx[j], b.vol[j]);
+            s[j] = d.s, x[j] = d.x;
+            e[j] = b.guard[j] != 0.0 ? UNUSED_ARGUMENT : gaussian_exp_arg(d.x);
         }
-        exp_many(values, values, m);
-        for (std::size_t j = 0; j < m; ++j) out[first + j] = guard[j] ? 0.0 : finish(first + j, values[j], driver[j]);
+        exp_many(e, e, m);
+        for (std::size_t j = 0; j < m; ++j) {
+            const double value = finish(b, j, e[j], BinaryDriver{s[j], x[j]});
+            out[first + j] = b.guard[j] != 0.0 ? 0.0 : value;
+        }
     });
 }
 
 }  // namespace
 
-void b76_fairvalue_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
-                        Numbers df) {
+TESSEL_KERNEL void b76_fairvalue_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx,
+                                          Numbers vol, Types cp, Numbers df) {
     by_block(n, [&](std::size_t first, std::size_t m) {
-        bool guard[BLOCK];
-        double log_fk[BLOCK], z[2 * BLOCK], e[2 * BLOCK];
-        log_ratios(fwd, strike, ttx, vol, first, m, guard, log_fk);
-        // z[j] weighs F, z[BLOCK + j] weighs K: erfc of the cdf arguments
-        // (d1, d2) for a call, (-d1, -d2) for a put.
+        Block b;
+        b.load(first, m, fwd, strike, ttx, vol, cp, df);
+        // z[j] weighs F, z[m + j] weighs K: erfc of the cdf arguments, (d1,
+        // d2) for a call, (-d1, -d2) for a put.
+        double z[2 * BLOCK], e[2 * BLOCK];
         for (std::size_t j = 0; j < m; ++j) {
-            const std::size_t i = first + j;
-            if (guard[j]) {
-                z[j] = z[m + j] = 0.0;
-                continue;
-            }
-            const double vol_sqrt_t = vol[i] * std::sqrt(ttx[i]);
-            const double d1 = d1_from_log(log_fk[j], ttx[i], vol[i], vol_sqrt_t);
+            const double vol_sqrt_t = b.vol[j] * std::sqrt(b.ttx[j]);
+            const double d1 = d1_from_log(b.log_fk[j], b.ttx[j], b.vol[j], vol_sqrt_t);
             const double d2 = d1 - vol_sqrt_t;
-            const bool call = cp[i] == OptionType::Call;
-            z[j] = cdf_erfc_arg(call ? d1 : -d1);
-            z[m + j] = cdf_erfc_arg(call ? d2 : -d2);
+            z[j] = b.guard[j] != 0.0 ? 0.0 : cdf_erfc_arg(b.call[j] != 0.0 ? d1 : -d1);
+            z[m + j] = b.guard[j] != 0.0 ? 0.0 : cdf_erfc_arg(b.call[j] != 0.0 ? d2 : -d2);
         }
         erfc_many(z, e, 2 * m);
         for (std::size_t j = 0; j < m; ++j) {
-            const std::size_t i = first + j;
-            out[i] = guard[j] ? b76_guard_value(fwd[i], strike[i], cp[i], df[i])
-                              : b76_from_cdfs(fwd[i], strike[i], cp[i], df[i], cdf_from_erfc(e[j]),
-                                              cdf_from_erfc(e[m + j]));
+            const OptionType type = type_of(b.call[j]);
+            out[first + j] = b.guard[j] != 0.0 ? b76_guard_value(b.fwd[j], b.strike[j], type, b.df[j])
+                                        : b76_from_cdfs(b.fwd[j], b.strike[j], type, b.df[j], cdf_from_erfc(e[j]),
+                                                        cdf_from_erfc(e[m + j]));
         }
     });
 }
 
-void b76_delta_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
-                    Numbers df) {
-    b76_sensitivity(n, out, fwd, strike, ttx, vol, [&](std::size_t i, double pdf, double sqrt_t) {
-        return b76_delta_from(pdf, fwd[i], vol[i], sqrt_t, cp[i], df[i]);
+TESSEL_KERNEL void b76_delta_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx,
+                                      Numbers vol, Types cp, Numbers df) {
+    b76_sensitivity(n, out, fwd, strike, ttx, vol, cp, df, [](const Block& b, std::size_t j, double pdf, double sqrt_t) {
+        return b76_delta_from(pdf, b.fwd[j], b.vol[j], sqrt_t, type_of(b.call[j]), b.df[j]);
     });
 }
 
-void b76_vega_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Numbers df) {
-    b76_sensitivity(n, out, fwd, strike, ttx, vol,
-                    [&](std::size_t i, double pdf, double sqrt_t) { return b76_vega_from(pdf, fwd[i], sqrt_t, df[i]); });
-}
-
-void b76_gamma_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Numbers df) {
-    b76_sensitivity(n, out, fwd, strike, ttx, vol, [&](std::size_t i, double pdf, double sqrt_t) {
-        return b76_gamma_from(pdf, fwd[i], vol[i], sqrt_t, df[i]);
+TESSEL_KERNEL void b76_vega_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx,
+                                     Numbers vol, Numbers df) {
+    b76_sensitivity(n, out, fwd, strike, ttx, vol, CALLS, df, [](const Block& b, std::size_t j, double pdf, double sqrt_t) {
+        return b76_vega_from(pdf, b.fwd[j], sqrt_t, b.df[j]);
     });
 }
 
-void binary_fairvalue_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol,
-                           Types cp, Numbers df) {
+TESSEL_KERNEL void b76_gamma_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx,
+                                      Numbers vol, Numbers df) {
+    b76_sensitivity(n, out, fwd, strike, ttx, vol, CALLS, df, [](const Block& b, std::size_t j, double pdf, double sqrt_t) {
+        return b76_gamma_from(pdf, b.fwd[j], b.vol[j], sqrt_t, b.df[j]);
+    });
+}
+
+TESSEL_KERNEL void binary_fairvalue_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx,
+                                             Numbers vol, Types cp, Numbers df) {
     by_block(n, [&](std::size_t first, std::size_t m) {
-        bool guard[BLOCK];
+        Block b;
+        b.load(first, m, fwd, strike, ttx, vol, cp, df);
         double z[BLOCK];
-        log_ratios(fwd, strike, ttx, vol, first, m, guard, z);
         for (std::size_t j = 0; j < m; ++j) {
-            const std::size_t i = first + j;
-            z[j] = guard[j] ? 0.0 : cdf_erfc_arg(binary_cdf_arg(binary_driver(z[j], ttx[i], vol[i]), cp[i]));
+            const double arg = cdf_erfc_arg(binary_cdf_arg(binary_driver(b.log_fk[j], b.ttx[j], b.vol[j]),
+                                                           type_of(b.call[j])));
+            z[j] = b.guard[j] != 0.0 ? 0.0 : arg;
         }
         erfc_many(z, z, m);
         for (std::size_t j = 0; j < m; ++j) {
-            const std::size_t i = first + j;
-            out[i] = guard[j] ? binary_guard_value(fwd[i], strike[i], cp[i], df[i])
-                              : binary_value_from_cdf(cdf_from_erfc(z[j]), df[i]);
+            const double guard = binary_guard_value(b.fwd[j], b.strike[j], type_of(b.call[j]), b.df[j]);
+            out[first + j] = b.guard[j] != 0.0 ? guard : binary_value_from_cdf(cdf_from_erfc(z[j]), b.df[j]);
         }
     });
 }
 
-void binary_delta_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
-                       Numbers df) {
-    binary_sensitivity(n, out, fwd, strike, ttx, vol, [&](std::size_t i, double e, const BinaryDriver&) {
-        return binary_delta_from(e / SQRT_2PI, fwd[i], ttx[i], vol[i], cp[i], df[i]);
+TESSEL_KERNEL void binary_delta_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx,
+                                         Numbers vol, Types cp, Numbers df) {
+    binary_sensitivity(n, out, fwd, strike, ttx, vol, cp, df, [](const Block& b, std::size_t j, double e, const BinaryDriver&) {
+        return binary_delta_from(e / SQRT_2PI, b.fwd[j], b.ttx[j], b.vol[j], type_of(b.call[j]), b.df[j]);
     });
 }
 
-void binary_gamma_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
-                       Numbers df) {
-    binary_sensitivity(n, out, fwd, strike, ttx, vol, [&](std::size_t i, double e, const BinaryDriver& d) {
-        return binary_gamma_from(e / SQRT_2PI, d, fwd[i], cp[i], df[i]);
+TESSEL_KERNEL void binary_gamma_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx,
+                                         Numbers vol, Types cp, Numbers df) {
+    binary_sensitivity(n, out, fwd, strike, ttx, vol, cp, df, [](const Block& b, std::size_t j, double e, const BinaryDriver& d) {
+        return binary_gamma_from(e / SQRT_2PI, d, b.fwd[j], type_of(b.call[j]), b.df[j]);
     });
 }
 
-void binary_speed_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
-                       Numbers df) {
-    binary_sensitivity(n, out, fwd, strike, ttx, vol, [&](std::size_t i, double e, const BinaryDriver& d) {
-        return binary_speed_from(e / SQRT_2PI, d, fwd[i], cp[i], df[i]);
+TESSEL_KERNEL void binary_speed_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx,
+                                         Numbers vol, Types cp, Numbers df) {
+    binary_sensitivity(n, out, fwd, strike, ttx, vol, cp, df, [](const Block& b, std::size_t j, double e, const BinaryDriver& d) {
+        return binary_speed_from(e / SQRT_2PI, d, b.fwd[j], type_of(b.call[j]), b.df[j]);
     });
 }
 
-void binary_vega_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
-                      Numbers df) {
-    binary_sensitivity(n, out, fwd, strike, ttx, vol, [&](std::size_t i, double e, const BinaryDriver& d) {
-        return binary_vega_from(e / -SQRT_2PI, d, vol[i], cp[i], df[i]);
+TESSEL_KERNEL void binary_vega_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx,
+                                        Numbers vol, Types cp, Numbers df) {
+    binary_sensitivity(n, out, fwd, strike, ttx, vol, cp, df, [](const Block& b, std::size_t j, double e, const BinaryDriver& d) {
+        return binary_vega_from(e / -SQRT_2PI, d, b.vol[j], type_of(b.call[j]), b.df[j]);
     });
 }
 
-void binary_theta_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
-                       Numbers df) {
-    binary_sensitivity(n, out, fwd, strike, ttx, vol, [&](std::size_t i, double e, const BinaryDriver& d) {
-        return binary_theta_from(e / SQRT_2PI, d, ttx[i], cp[i], df[i]);
+TESSEL_KERNEL void binary_theta_many(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx,
+                                         Numbers vol, Types cp, Numbers df) {
+    binary_sensitivity(n, out, fwd, strike, ttx, vol, cp, df, [](const Block& b, std::size_t j, double e, const BinaryDriver& d) {
+        return binary_theta_from(e / SQRT_2PI, d, b.ttx[j], type_of(b.call[j]), b.df[j]);
     });
 }
 
