@@ -11,7 +11,7 @@
 // them the running libm is, by comparing them with it over every range of
 // its arguments. Where neither is (another libm, another CPU, another
 // algorithm), and for the arguments the algorithms treat apart (exp of tiny,
-// huge or special numbers, log near 1, of subnormals and special numbers),
+// huge or special numbers, log of subnormals and special numbers),
 // each argument goes to the libm function itself.
 #include <cstddef>
 #include <cstdint>
@@ -52,9 +52,15 @@ inline constexpr double LOG_A0 = -0x1.0000000000001p-1, LOG_A1 = 0x1.55555555130
                         LOG_A2 = -0x1.fffffffeb4590p-3, LOG_A3 = 0x1.999b324f10111p-3,
                         LOG_A4 = -0x1.55575e506c89fp-3;
 inline constexpr std::uint64_t LOG_OFF = 0x3fe6000000000000;
-// Arguments in [1 - 2^-4, 1 + 0x1.09p-4) take another polynomial.
+// Arguments in [1 - 2^-4, 1 + 0x1.09p-4) take another polynomial in r = x - 1.
 inline constexpr std::uint64_t LOG_NEAR_ONE = 0x3fee000000000000;
 inline constexpr std::uint64_t LOG_NEAR_ONE_SPAN = 0x3090000000000;
+inline constexpr double LOG_B0 = -0x1.0000000000000p-1, LOG_B1 = 0x1.5555555555577p-2,
+                        LOG_B2 = -0x1.ffffffffffdcbp-3, LOG_B3 = 0x1.999999995dd0cp-3,
+                        LOG_B4 = -0x1.55555556745a7p-3, LOG_B5 = 0x1.24924a344de30p-3,
+                        LOG_B6 = -0x1.fffffa4423d65p-4, LOG_B7 = 0x1.c7184282ad6cap-4,
+                        LOG_B8 = -0x1.999eb43b068ffp-4, LOG_B9 = 0x1.78182f7afd085p-4,
+                        LOG_B10 = -0x1.5521375d145cdp-4;
 
 }  // namespace libm_data
 

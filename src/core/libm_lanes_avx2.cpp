@@ -80,6 +80,34 @@ void exp_lanes(const double* x, double* out, std::size_t n) {
     }
 }
 
+// log near 1: r = x - 1, a polynomial in r, and r^2 / 2 in two parts.
+template <class M>
+inline V log_near_one(V x) {
+    const V r = sub(x, splat(1.0));
+    const V r2 = mul(r, r);
+    const V r3 = mul(r, r2);
+    const auto b = [](double c) { return splat(c); };
+    // B1 + r B2 + r2 B3 + r3 (B4 + r B5 + r2 B6 + r3 (B7 + r B8 + r2 B9 + r3 B10)), in glibc's order.
+    const V q1 = M::madd(r2, b(LOG_B3), M::madd(r, b(LOG_B2), b(LOG_B1)));
+    const V q2 = M::madd(r2, b(LOG_B6), M::madd(r, b(LOG_B5), b(LOG_B4)));
+    const V q3 = M::madd(r3, b(LOG_B10), M::madd(r2, b(LOG_B9), M::madd(r, b(LOG_B8), b(LOG_B7))));
+    const V inner = M::madd(M::madd(q3, r3, q2), r3, q1);
+    // r = rhi + rlo with rhi to 26 bits, so rhi * rhi * B0 is exact.
+    const V w = mul(r, splat(0x1p27));
+    const V rhi = sub(add(r, w), w);
+    const V rlo = sub(r, rhi);
+    const V half_square = mul(mul(rhi, rhi), b(LOG_B0));
+    const V hi = add(r, half_square);
+    V lo = add(sub(r, hi), half_square);
+    lo = M::madd(mul(b(LOG_B0), rlo), add(rhi, r), lo);
+    V y;
+    if constexpr (std::is_same_v<M, Fused>)
+        y = _mm256_fmadd_pd(r3, inner, lo);
+    else
+        y = add(mul(r3, inner), lo);
+    return add(y, hi);
+}
+
 template <class M>
 void log_lanes(const double* x, double* out, std::size_t n) {
     const auto* table = reinterpret_cast<const double*>(LOG_TABLE);
@@ -87,13 +115,13 @@ void log_lanes(const double* x, double* out, std::size_t n) {
     for (std::size_t i = 0; i < n; i += 4) {
         const V vx = _mm256_loadu_pd(x + i);
         const I ix = bits(vx);
-        // Not near 1, and a positive normal number: the common path.
+        // A positive normal number: the common path, or the one near 1.
         const I top = _mm256_srli_epi64(ix, 48);
         const I near = _mm256_and_si256(_mm256_cmpgt_epi64(ix, splat_bits(LOG_NEAR_ONE - 1)),
                                         _mm256_cmpgt_epi64(splat_bits(LOG_NEAR_ONE + LOG_NEAR_ONE_SPAN), ix));
         const I normal = _mm256_and_si256(_mm256_cmpgt_epi64(top, splat_bits(0x10 - 1)),
                                           _mm256_cmpgt_epi64(splat_bits(0x7ff0), top));
-        const int ok = mask_of(_mm256_andnot_si256(near, normal));
+        const int ok = mask_of(normal);
         const I tmp = _mm256_sub_epi64(ix, splat_bits(LOG_OFF));
         const I index = _mm256_slli_epi64(_mm256_and_si256(_mm256_srli_epi64(tmp, 45), splat_bits(127)), 1);
         // k = tmp >> 52, arithmetic: the 12 top bits as a signed number.
@@ -125,7 +153,8 @@ void log_lanes(const double* x, double* out, std::size_t n) {
         const V p12 = M::madd(r, splat(LOG_A2), splat(LOG_A1));
         const V p34 = M::madd(r, splat(LOG_A4), splat(LOG_A3));
         // lo + r2 A0 + r r2 (A1 + r A2 + r2 (A3 + r A4)) + hi, in glibc's order.
-        const V y = add(M::madd(mul(r, r2), M::madd(p34, r2, p12), M::madd(r2, splat(LOG_A0), lo)), hi);
+        V y = add(M::madd(mul(r, r2), M::madd(p34, r2, p12), M::madd(r2, splat(LOG_A0), lo)), hi);
+        if (mask_of(near) != 0) y = _mm256_blendv_pd(y, log_near_one<M>(vx), _mm256_castsi256_pd(near));
         store(out + i, vx, y, ok, [](double a) { return std::log(a); });
     }
 }
