@@ -259,6 +259,72 @@ bool to_number_column(PyObject* obj, NumberColumn& out, ModuleState& state) {
     return not_number_or_array(obj);
 }
 
+namespace {
+
+// A numpy array of fixed-width texts ('<U4': four code points each, padded
+// with zeros, which numpy drops) read in its own memory: each element is the
+// text numpy would give, without making it. A text that names no option
+// type is made, for tessel's message. False with nothing set when the array
+// is no such array (the caller then reads its elements as objects).
+bool read_text_array(PyObject* array, TypeColumn& out, std::optional<std::string>& unknown, ModuleState& state,
+                     bool& read) {
+    read = false;
+    Ref iface(PyObject_GetAttr(array, state.arrays.interface_name));
+    if (!iface) return false;
+    if (!PyDict_Check(iface.get())) return true;
+    Ref shape = item(iface.get(), "shape"), typestr = item(iface.get(), "typestr"), data = item(iface.get(), "data"),
+        strides = item(iface.get(), "strides");
+    std::string_view type;
+    Py_ssize_t n = 0, width = 0, stride = 0;
+    constexpr std::string_view NATIVE_TEXT = std::endian::native == std::endian::little ? "<U" : ">U";
+    if (!typestr || !PyUnicode_Check(typestr.get()) || !to_text(typestr.get(), type) || !type.starts_with(NATIVE_TEXT))
+        return true;
+    for (const char c : type.substr(2)) {
+        if (c < '0' || c > '9' || width > 1'000'000) return true;
+        width = width * 10 + (c - '0');
+    }
+    stride = 4 * width;
+    if (!one_dimension(shape.get(), n) || width == 0) return true;
+    if (!is_none(strides) && !(PyTuple_Check(strides.get()) && PyTuple_Size(strides.get()) == 1 &&
+                               exact_size(PyTuple_GetItem(strides.get(), 0), stride)))
+        return true;
+    if (!data || !PyTuple_Check(data.get()) || PyTuple_Size(data.get()) != 2) return true;
+    const char* first = static_cast<const char*>(PyLong_AsVoidPtr(PyTuple_GetItem(data.get(), 0)));
+    if (first == nullptr && PyErr_Occurred()) return false;
+    read = true;
+    out.is_array = true;
+    out.types.resize(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const char* element = first + i * stride;
+        // The code points, less numpy's padding; the four-letter words in ASCII.
+        char word[4];
+        Py_ssize_t length = width;
+        std::uint32_t c = 0;
+        while (length > 0 && (std::memcpy(&c, element + 4 * (length - 1), 4), c == 0)) --length;
+        bool ascii = length <= 4;
+        for (Py_ssize_t j = 0; ascii && j < length; ++j) {
+            std::memcpy(&c, element + 4 * j, 4);
+            ascii = c < 0x80;
+            word[j] = static_cast<char>(c);
+        }
+        const auto type_of_word = ascii ? analytics::parse_option_type({word, static_cast<std::size_t>(length)})
+                                        : std::nullopt;
+        if (type_of_word) {
+            out.types[static_cast<std::size_t>(i)] = *type_of_word;
+            continue;
+        }
+        int order = std::endian::native == std::endian::little ? -1 : 1;
+        Ref text(PyUnicode_DecodeUTF32(element, 4 * length, nullptr, &order));
+        if (!text) return false;
+        std::optional<std::string> message;
+        if (!to_option_type(text.get(), out.types[static_cast<std::size_t>(i)], message, state)) return false;
+        if (message && !unknown) unknown = std::move(message);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool to_type_column(PyObject* obj, TypeColumn& out, std::optional<std::string>& unknown, ModuleState& state) {
     // A text, or anything that is no sequence of texts, is read as one text
     // (whose rule then gives tessel's message).
@@ -273,6 +339,11 @@ bool to_type_column(PyObject* obj, TypeColumn& out, std::optional<std::string>& 
         // elements: Python texts, whatever numpy stores them as.
         Ref array(as_ndarray(obj, api));
         if (!array) return false;
+        if (Py_TYPE(array.get()) == reinterpret_cast<PyTypeObject*>(api.ndarray)) {
+            bool read = false;
+            if (!read_text_array(array.get(), out, unknown, state, read)) return false;
+            if (read) return true;
+        }
         Ref dimensions(PyObject_GetAttrString(array.get(), "ndim"));
         if (!dimensions) return false;
         const Py_ssize_t ndim = PyLong_AsSsize_t(dimensions.get());

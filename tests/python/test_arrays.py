@@ -266,7 +266,8 @@ def test_call_put_sequences(cp):
 
 
 @pytest.mark.parametrize("cp", [None, 1.0, b"call", ["call", 1], ["call", None], np.array([1, 2]), {"call"}, "x",
-                                ["call", "CALLS"], ["call", "\u0130x"], np.array([["c"]])])
+                                ["call", "CALLS"], ["call", "\u0130x"], np.array([["c"]]), np.array(["call", "\u0130x"]),
+                                np.array(["put", "call "]), np.array(["c", "p"])[::-1].astype("S")])
 def test_call_put_refusals_are_tessels(cp):
     with pytest.raises((TypeError, ValueError)) as ours:
         ta.binary_fairvalue(100.0, [100.0, 90.0], 1.0, 0.2, cp)
