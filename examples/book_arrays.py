@@ -10,9 +10,9 @@ smile per expiry; the time to expiry is business time from the calendar.
   the whole book: bit for bit the loop's numbers.
 - ``price_numpy``: the formulas written with numpy and scipy over arrays (needs
   scipy), which agree to rounding.
-- ``price_threads``: tessel_array over two halves of the book in a
-  ``ThreadPoolExecutor(2)``; the interpreter lock is released while each half
-  computes.
+- ``price_threads``: the same volatilities, then tessel_array over two halves
+  of the book in a ``ThreadPoolExecutor(2)``; the interpreter lock is
+  released while each half computes.
 
 The book's columns are numpy arrays; the columns of a pandas DataFrame
 (``df["strike"]``) are read the same way.
@@ -114,12 +114,16 @@ def price_loop(market: Market, book: Book) -> dict[str, Floats]:
 def price_arrays(market: Market, book: Book) -> dict[str, Floats]:
     """Four calls over the whole book, each element the scalar call's number."""
     ttx, vol = vols_and_ttx(market, book)
-    fwd, k, cp, n = market.spot, book.strike, book.call_put, book.notional
+    return price_columns(market.spot, book.strike, ttx, vol, book.call_put, book.notional)
+
+
+def price_columns(fwd: float, strike: Floats, ttx: Floats, vol: Floats, call_put: npt.NDArray[np.object_],
+                  notional: Floats) -> dict[str, Floats]:
     return {
-        "value": n * tessel_array.b76_fairvalue(fwd, k, ttx, vol, cp),
-        "delta": n * tessel_array.b76_delta(fwd, k, ttx, vol, cp),
-        "vega": n * tessel_array.b76_vega(fwd, k, ttx, vol),
-        "binary": n * tessel_array.binary_fairvalue(fwd, k, ttx, vol, cp),
+        "value": notional * tessel_array.b76_fairvalue(fwd, strike, ttx, vol, call_put),
+        "delta": notional * tessel_array.b76_delta(fwd, strike, ttx, vol, call_put),
+        "vega": notional * tessel_array.b76_vega(fwd, strike, ttx, vol),
+        "binary": notional * tessel_array.binary_fairvalue(fwd, strike, ttx, vol, call_put),
     }
 
 
@@ -143,16 +147,13 @@ def price_numpy(market: Market, book: Book) -> dict[str, Floats]:
             "binary": n * ndtr(np.where(call, x, -x))}
 
 
-def halves(book: Book) -> tuple[Book, Book]:
-    h = len(book) // 2
-    cut: Callable[[slice], Book] = lambda s: Book(book.expiry[s], book.strike[s], book.call_put[s],  # noqa: E731
-                                                 book.notional[s])
-    return cut(slice(None, h)), cut(slice(h, None))
-
-
 def price_threads(market: Market, book: Book, pool: ThreadPoolExecutor) -> dict[str, Floats]:
-    """tessel_array over the two halves of the book at once."""
-    first, second = pool.map(lambda part: price_arrays(market, part), halves(book))
+    """The volatilities as before, then tessel_array over the two halves of the book at once."""
+    ttx, vol = vols_and_ttx(market, book)
+    h = len(book) // 2
+    parts = [slice(None, h), slice(h, None)]
+    first, second = pool.map(lambda s: price_columns(market.spot, book.strike[s], ttx[s], vol[s], book.call_put[s],
+                                                     book.notional[s]), parts)
     return {name: np.concatenate([first[name], second[name]]) for name in COLUMNS}
 
 
