@@ -2,9 +2,7 @@
 // one-dimensional arrays, on the definition, matching, conversions and error
 // handling that tessel itself uses. It needs numpy, imported when the module
 // executes.
-#include "analytics/binary.hpp"
-#include "analytics/black76.hpp"
-#include "analytics/implied_vol.hpp"
+#include "analytics_table.hpp"
 #include "array_dispatch.hpp"
 #include "core/messages.hpp"
 #include "module_def.hpp"
@@ -12,21 +10,9 @@
 namespace tessel::py {
 namespace {
 
-namespace an = tessel::analytics;
-
-PyMethodDef array_functions[] = {
-    over_arrays<"b76_fairvalue(fwd, strike, ttx, vol, call_put, df=1.0)", &an::b76_fairvalue>(),
-    over_arrays<"b76_delta(fwd, strike, ttx, vol, call_put, df=1.0)", &an::b76_delta>(),
-    over_arrays<"b76_vega(fwd, strike, ttx, vol, df=1.0)", &an::b76_vega>(),
-    over_arrays<"b76_gamma(fwd, strike, ttx, vol, df=1.0)", &an::b76_gamma>(),
-    over_arrays<"binary_fairvalue(fwd, strike, ttx, vol, call_put, df=1.0)", &an::binary_fairvalue>(),
-    over_arrays<"binary_vega(fwd, strike, ttx, vol, call_put, df=1.0)", &an::binary_vega>(),
-    over_arrays<"binary_delta(fwd, strike, ttx, vol, call_put, df=1.0)", &an::binary_delta>(),
-    over_arrays<"binary_gamma(fwd, strike, ttx, vol, call_put, df=1.0)", &an::binary_gamma>(),
-    over_arrays<"binary_speed(fwd, strike, ttx, vol, call_put, df=1.0)", &an::binary_speed>(),
-    over_arrays<"binary_theta(fwd, strike, ttx, vol, call_put, df=1.0)", &an::binary_theta>(),
-    over_arrays<"calibrate_black76_iv(ttx, fwd, strike, price, call_put, df=1.0)", &an::calibrate_black76_iv>(),
-    {nullptr, nullptr, 0, nullptr},
+template <Decl D, auto Op>
+struct ArrayFunction {
+    static constexpr PyMethodDef entry() { return over_arrays<D, Op>(); }
 };
 
 // ImportError "tessel_array needs numpy, ...: <why>", caused by numpy's own.
@@ -74,7 +60,7 @@ int load_numpy(ArrayApi& api) {
 
 int fill(PyObject* module, ModuleState& state) {
     if (load_numpy(state.arrays) < 0) return -1;
-    if (add_functions(module, array_functions) < 0) return -1;
+    if (add_functions(module, analytics_table<ArrayFunction>) < 0) return -1;
     return PyModule_AddStringConstant(module, "__version__", TESSEL_VERSION);
 }
 

@@ -143,46 +143,53 @@ void erfc_many(const double* x, double* out, std::size_t m) {
 
 OptionType type_of(double call) { return call != 0.0 ? OptionType::Call : OptionType::Put; }
 
-// The Black-76 sensitivities: log, then exp of -d1^2 / 2, then the formula.
-template <class Finish>
-void b76_sensitivity(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
-                     Numbers df, Finish&& finish) {
+// The sensitivities: log(F / K), then exp of an argument made of it, then
+// the formula. `argument(b, j, p, q)` gives exp's argument and may keep two
+// numbers of the element in p and q for `finish(b, j, exp value, p, q)`.
+template <class Argument, class Finish>
+void through_exp(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
+                 Numbers df, Argument&& argument, Finish&& finish) {
     by_block(n, [&](std::size_t first, std::size_t m) {
         Block b;
         b.load(first, m, fwd, strike, ttx, vol, cp, df);
-        double e[BLOCK], sqrt_t[BLOCK];
+        double e[BLOCK], p[BLOCK], q[BLOCK];
         for (std::size_t j = 0; j < m; ++j) {
-            sqrt_t[j] = std::sqrt(b.ttx[j]);
-            const double arg = gaussian_exp_arg(d1_from_log(b.log_fk[j], b.ttx[j], b.vol[j], b.vol[j] * sqrt_t[j]));
+            const double arg = argument(b, j, p[j], q[j]);
             e[j] = b.guard[j] != 0.0 ? UNUSED_ARGUMENT : arg;
         }
         exp_many(e, e, m);
         for (std::size_t j = 0; j < m; ++j) {
-            const double value = finish(b, j, e[j] / SQRT_2PI, sqrt_t[j]);
+            const double value = finish(b, j, e[j], p[j], q[j]);
             out[first + j] = b.guard[j] != 0.0 ? 0.0 : value;
         }
     });
 }
 
-// The binary sensitivities: log, then exp of -x^2 / 2, then the formula.
+// Black-76: exp(-d1^2 / 2), keeping sqrt(T).
+template <class Finish>
+void b76_sensitivity(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
+                     Numbers df, Finish&& finish) {
+    through_exp(
+        n, out, fwd, strike, ttx, vol, cp, df,
+        [](const Block& b, std::size_t j, double& sqrt_t, double&) {
+            sqrt_t = std::sqrt(b.ttx[j]);
+            return gaussian_exp_arg(d1_from_log(b.log_fk[j], b.ttx[j], b.vol[j], b.vol[j] * sqrt_t));
+        },
+        [&](const Block& b, std::size_t j, double e, double sqrt_t, double) { return finish(b, j, e / SQRT_2PI, sqrt_t); });
+}
+
+// Binary options: exp(-x^2 / 2), keeping the driver.
 template <class Finish>
 void binary_sensitivity(std::size_t n, double* out, Numbers fwd, Numbers strike, Numbers ttx, Numbers vol, Types cp,
                         Numbers df, Finish&& finish) {
-    by_block(n, [&](std::size_t first, std::size_t m) {
-        Block b;
-        b.load(first, m, fwd, strike, ttx, vol, cp, df);
-        double e[BLOCK], s[BLOCK], x[BLOCK];
-        for (std::size_t j = 0; j < m; ++j) {
+    through_exp(
+        n, out, fwd, strike, ttx, vol, cp, df,
+        [](const Block& b, std::size_t j, double& s, double& x) {
             const BinaryDriver d = binary_driver(b.log_fk[j], b.ttx[j], b.vol[j]);
-            s[j] = d.s, x[j] = d.x;
-            e[j] = b.guard[j] != 0.0 ? UNUSED_ARGUMENT : gaussian_exp_arg(d.x);
-        }
-        exp_many(e, e, m);
-        for (std::size_t j = 0; j < m; ++j) {
-            const double value = finish(b, j, e[j], BinaryDriver{s[j], x[j]});
-            out[first + j] = b.guard[j] != 0.0 ? 0.0 : value;
-        }
-    });
+            s = d.s, x = d.x;
+            return gaussian_exp_arg(d.x);
+        },
+        [&](const Block& b, std::size_t j, double e, double s, double x) { return finish(b, j, e, BinaryDriver{s, x}); });
 }
 
 }  // namespace
