@@ -307,6 +307,33 @@ def test_threads_price_slices_to_the_same_bits():
         assert (bits(part) == bits(whole[:20_000] if i % 2 == 0 else whole[20_000:])).all()
 
 
+def test_the_lock_is_released_while_the_elements_are_computed():
+    """Another thread runs during one long call: with the lock held it could not run until the call returned."""
+    import threading
+    import time
+
+    columns = random_columns("calibrate_black76_iv", n=400, seed=2)
+    columns = [np.tile(c, 500) if not isinstance(c[0], str) else c * 500 for c in columns]  # 200,000 searches
+    ticks, inside, stop = [], [], threading.Event()
+
+    def tick():
+        while not stop.is_set():
+            ticks.append(time.perf_counter())
+            time.sleep(0.0005)
+
+    ticker = threading.Thread(target=tick)
+    ticker.start()
+    try:
+        time.sleep(0.01)
+        start = time.perf_counter()
+        ta.calibrate_black76_iv(*columns)
+        inside = [t for t in ticks if t > start and t < time.perf_counter()]
+    finally:
+        stop.set()
+        ticker.join()
+    assert len(inside) >= 2, len(inside)
+
+
 def test_import_without_numpy_says_so():
     code = textwrap.dedent("""
         import sys
