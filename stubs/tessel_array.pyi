@@ -100,8 +100,10 @@ def binary_fairvalue(fwd: _Floats, strike: _Floats, ttx: _Floats, vol: _Floats, 
     """`tessel.binary_fairvalue` of every element: D·N(±ln(F/K)/(σ√T)), without the drift term.
 
     Examples:
-        >>> binary_fairvalue(100.0, [90.0, 100.0, 110.0], 0.25, 0.5, "call").tolist()
-        [0.6632838451404647, 0.5, 0.3515123184823853]
+        >>> binary_fairvalue(100.0, [90.0, 100.0, 110.0], 0.25, 0.5, "call").round(12).tolist()
+        [0.66328384514, 0.5, 0.351512318482]
+        >>> binary_fairvalue(100.0, [90.0, 100.0, 110.0], 0.0, 0.5, "put", 0.9).tolist()
+        [0.0, 0.0, 0.9]
     """
 
 def binary_vega(fwd: _Floats, strike: _Floats, ttx: _Floats, vol: _Floats, call_put: _CallPut,
