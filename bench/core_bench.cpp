@@ -83,6 +83,63 @@ void iv(benchmark::State& state, double ttx, double fwd, double strike, double v
 BENCHMARK_CAPTURE(iv, atm, 1.0, 100.0, 100.0, 0.2)->Name("calibrate_black76_iv/atm");
 BENCHMARK_CAPTURE(iv, otm, 0.25, 100.0, 200.0, 0.5)->Name("calibrate_black76_iv/otm");
 
+// ---- a column of 10,000 options, as bench.py's arrays section times them ----
+// F = 100; K, T and vol spread by the fractional parts of multiples of
+// irrational steps; a call but every third a put. Keep in step with bench.py.
+
+constexpr std::size_t COLUMN = 10'000;
+
+struct Column {
+    std::vector<double> fwd, strike, ttx, vol, price;
+    std::vector<an::OptionType> cp;
+};
+
+const Column& column() {
+    static const Column c = [] {
+        Column c;
+        for (std::size_t i = 0; i < COLUMN; ++i) {
+            const double x = static_cast<double>(i);
+            c.fwd.push_back(100.0);
+            c.strike.push_back(70.0 + 60.0 * std::fmod(x * 0.6180339887498949, 1.0));
+            c.ttx.push_back(0.02 + 0.98 * std::fmod(x * 0.7548776662466927, 1.0));
+            c.vol.push_back(0.2 + 0.8 * std::fmod(x * 0.5698402909980532, 1.0));
+            c.cp.push_back(i % 3 == 2 ? an::OptionType::Put : an::OptionType::Call);
+            c.price.push_back(an::b76_fairvalue(c.fwd[i], c.strike[i], c.ttx[i], c.vol[i], c.cp[i], 1.0));
+        }
+        return c;
+    }();
+    return c;
+}
+
+// The scalar core element by element: what tessel_array's loop would cost
+// without its kernels; per element.
+template <class Fn>
+void over_column(benchmark::State& state, Fn fn) {
+    const Column& c = column();
+    std::vector<double> out(COLUMN);
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < COLUMN; ++i) out[i] = fn(c, i);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * COLUMN));
+}
+BENCHMARK_CAPTURE(over_column, b76_fairvalue, [](const Column& c, std::size_t i) {
+    return an::b76_fairvalue(c.fwd[i], c.strike[i], c.ttx[i], c.vol[i], c.cp[i], 1.0);
+})->Name("column/b76_fairvalue");
+BENCHMARK_CAPTURE(over_column, b76_delta, [](const Column& c, std::size_t i) {
+    return an::b76_delta(c.fwd[i], c.strike[i], c.ttx[i], c.vol[i], c.cp[i], 1.0);
+})->Name("column/b76_delta");
+BENCHMARK_CAPTURE(over_column, b76_vega, [](const Column& c, std::size_t i) {
+    return an::b76_vega(c.fwd[i], c.strike[i], c.ttx[i], c.vol[i], 1.0);
+})->Name("column/b76_vega");
+BENCHMARK_CAPTURE(over_column, binary_fairvalue, [](const Column& c, std::size_t i) {
+    return an::binary_fairvalue(c.fwd[i], c.strike[i], c.ttx[i], c.vol[i], c.cp[i], 1.0);
+})->Name("column/binary_fairvalue");
+BENCHMARK_CAPTURE(over_column, calibrate_black76_iv, [](const Column& c, std::size_t i) {
+    return an::calibrate_black76_iv(c.ttx[i], c.fwd[i], c.strike[i], c.price[i], c.cp[i], 1.0);
+})->Name("column/calibrate_black76_iv");
+
 // ---- smile models: strikes 60..160 around spot 100 (95 alone for one strike) ----
 
 std::vector<double> strikes(std::size_t n) {

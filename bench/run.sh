@@ -36,7 +36,7 @@ if [ ! -x "$VENV/bin/python" ]; then
 fi
 PY=$VENV/bin/python
 PIP=("$PY" -m pip install -q --disable-pip-version-check)
-"${PIP[@]}" numpy
+"${PIP[@]}" numpy scipy  # scipy: the numpy version of the book and of the array functions
 for peer in vollib QuantLib opengreeks; do
     "${PIP[@]}" "$peer" || echo "== could not install $peer: it is skipped"
 done

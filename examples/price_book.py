@@ -4,8 +4,9 @@ The book holds binary calls and puts on BTCUSDT at four expiries, each expiry
 with its own fitted smile. The work is cut into slices of one expiry each;
 every task ships a pickled ``Calendar`` and the expiry's pickled model to a
 worker, which measures the time to expiry in trading time, reads the
-volatilities and values the slice. The results are then checked against the
-same pricing done in this process: they agree to the last bit.
+volatilities and values the slice with ``tessel_array``, one call per
+quantity. The results are then checked against the same pricing done in this
+process: they agree to the last bit.
 
 Workers come from Dask's distributed scheduler when it is installed
 (``pip install .[examples]``): a local cluster by default, or the scheduler
@@ -30,7 +31,10 @@ from dataclasses import dataclass
 from datetime import datetime, timedelta, timezone
 from typing import Union
 
+import numpy as np
+
 import tessel
+import tessel_array
 
 Model = Union[tessel.GVVSpline, tessel.VolGeo, tessel.CubicSpline]
 Greeks = tuple[float, float, float]  # value, delta, vega of one position
@@ -87,13 +91,15 @@ def price_slice(calendar: tessel.Calendar, model: Model, now: datetime, spot: fl
     Runs on a worker: the calendar and the model arrive pickled.
     """
     ttx = calendar.get_bus_ttx(now, model.expiry)
-    vols = model.get_vol(ttx, spot, [k for k, _, _ in positions])
-    out = []
-    for (strike, call_put, notional), vol in zip(positions, vols):
-        out.append((notional * tessel.binary_fairvalue(spot, strike, ttx, vol, call_put),
-                    notional * tessel.binary_delta(spot, strike, ttx, vol, call_put),
-                    notional * tessel.binary_vega(spot, strike, ttx, vol, call_put)))
-    return out
+    strikes = [k for k, _, _ in positions]
+    vols = model.get_vol(ttx, spot, strikes)
+    call_put = [cp for _, cp, _ in positions]
+    notional = np.array([n for _, _, n in positions])
+    # One call per quantity over the whole slice, each element the scalar function's number.
+    value = notional * tessel_array.binary_fairvalue(spot, strikes, ttx, vols, call_put)
+    delta = notional * tessel_array.binary_delta(spot, strikes, ttx, vols, call_put)
+    vega = notional * tessel_array.binary_vega(spot, strikes, ttx, vols, call_put)
+    return list(zip(value.tolist(), delta.tolist(), vega.tolist()))
 
 
 def slices(book: Sequence[Position], n_expiries: int, per_task: int) -> Iterator[tuple[int, list[int]]]:

@@ -16,7 +16,7 @@ struct ClassEntry {
 // In registration order.
 extern const ClassEntry calendar_class;
 extern const std::span<const ClassEntry> model_classes;
-extern PyMethodDef analytics_functions[];  // terminated by a null entry
+extern PyMethodDef* const analytics_functions;  // terminated by a null entry
 
 // Private module functions that rebuild pickled objects; not in __all__.
 extern const PyMethodDef model_restore_function;

@@ -38,4 +38,13 @@
 //     ValueError with its text (converters.hpp: ResultConv<Result<T>>).
 //  7. The access flag is released and the result converts (converters.hpp).
 //  8. A C++ exception anywhere in 2 to 7 becomes PanicException (errors.cpp).
+//
+// tessel_array's functions (array_dispatch.hpp) take the same steps with the
+// same code, but read each numeric argument into a column (arrays.cpp:
+// TypeError "expected a number or a one-dimensional array, not '<T>'", "...
+// not an array of N dimensions", "expected an array of numbers, not of dtype
+// '<d>'", "the __array_interface__ of a '<T>' object ..."), call_put into a
+// column of option types, then check that the arrays have one length
+// (ValueError "arrays of unequal lengths: '<p>' has N elements, '<q>' has
+// M") and run the kernel over the elements without the interpreter lock.
 #include "dispatch.hpp"

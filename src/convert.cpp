@@ -141,6 +141,51 @@ bool to_doubles(PyObject* obj, std::vector<double>& out) {
     return true;
 }
 
+bool to_option_types(PyObject* obj, std::vector<analytics::OptionType>& out, std::optional<std::string>& unknown,
+                     ModuleState& state) {
+    // A column of option types repeats a few objects: the same object as the
+    // element before reads as that one did.
+    const bool is_list = PyList_CheckExact(obj);
+    if (is_list || PyTuple_CheckExact(obj)) {
+        // Reading a text runs no Python code, so the list cannot change while
+        // it is read, and its items need no reference of their own.
+        const Py_ssize_t n = is_list ? PyList_Size(obj) : PyTuple_Size(obj);
+        out.reserve(static_cast<std::size_t>(n));
+        PyObject* previous = nullptr;
+        analytics::OptionType previous_type = analytics::OptionType::Call;
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* item = is_list ? PyList_GetItem(obj, i) : PyTuple_GetItem(obj, i);
+            if (item != previous) {
+                std::optional<std::string> message;
+                previous_type = analytics::OptionType::Call;  // what an unknown text leaves; the call fails anyway
+                if (!to_option_type(item, previous_type, message, state)) return false;
+                if (message && !unknown) unknown = std::move(message);
+                previous = item;
+            }
+            out.push_back(previous_type);
+        }
+        return true;
+    }
+    // Any other sequence: the item before is held, so that its address
+    // cannot come back as another object's.
+    Ref previous;
+    analytics::OptionType previous_type{};
+    return to_vector(obj, out, [&](PyObject* item, analytics::OptionType& value) {
+        if (item == previous.get()) {
+            value = previous_type;
+            return true;
+        }
+        std::optional<std::string> message;
+        value = analytics::OptionType::Call;  // what an unknown text leaves; the call fails anyway
+        if (!to_option_type(item, value, message, state)) return false;
+        if (message && !unknown) unknown = std::move(message);
+        Py_INCREF(item);
+        previous = Ref(item);
+        previous_type = value;
+        return true;
+    });
+}
+
 bool to_texts(PyObject* obj, std::vector<std::string>& out) {
     return to_vector(obj, out, [](PyObject* item, std::string& value) {
         std::string_view view;

@@ -34,6 +34,11 @@ bool to_text(PyObject* obj, std::string_view& out) noexcept;
 // in `unknown` to be raised once the other arguments have converted.
 bool to_option_type(PyObject* obj, analytics::OptionType& out, std::optional<std::string>& unknown,
                     ModuleState& state);
+// A sequence of texts read as option types, by the sequence rule and the
+// option-type rule; the first text that names none leaves its message in
+// `unknown`, as to_option_type does.
+bool to_option_types(PyObject* obj, std::vector<analytics::OptionType>& out, std::optional<std::string>& unknown,
+                     ModuleState& state);
 bool to_doubles(PyObject* obj, std::vector<double>& out);
 bool to_texts(PyObject* obj, std::vector<std::string>& out);
 bool to_named_doubles(PyObject* obj, NamedDoubles& out);

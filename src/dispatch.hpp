@@ -38,6 +38,18 @@ bool match_fastcall(const Signature& sig, const char* owner, PyObject* const* ar
 bool match_tuple(const Signature& sig, const char* owner, PyObject* args, PyObject* kwargs, PyObject** slots,
                  Ref& extra);
 
+// The fast-call form: positional arguments alone, as many as the signature
+// takes, need no matching.
+inline bool match_arguments(const Signature& sig, const char* owner, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames, PyObject** slots, Ref& extra) {
+    if (kwnames == nullptr && static_cast<std::size_t>(nargs) >= sig.required &&
+        static_cast<std::size_t>(nargs) <= sig.positional) {
+        std::copy(args, args + nargs, slots);
+        return true;
+    }
+    return match_fastcall(sig, owner, args, nargs, kwnames, slots, extra);
+}
+
 // ---- the operation's shape ----
 
 template <class... A>
@@ -175,12 +187,7 @@ PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     try {
         PyObject* slots[MAX_PARAMS] = {};
         Ref extra;
-        if (kwnames == nullptr && static_cast<std::size_t>(nargs) >= Sig.required &&
-            static_cast<std::size_t>(nargs) <= Sig.positional) {
-            std::copy(args, args + nargs, slots);
-        } else if (!match_fastcall(Sig, Owner, args, nargs, kwnames, slots, extra)) {
-            return nullptr;
-        }
+        if (!match_arguments(Sig, Owner, args, nargs, kwnames, slots, extra)) return nullptr;
         return run<Sig, Op, O>(*state, self, slots);
     } catch (...) {
         raise_panic_from_current(state);

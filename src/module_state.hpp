@@ -26,6 +26,20 @@ struct DatetimeApi {
     PyObject* reduce = nullptr;       // datetime.__reduce__, the unbound method
 };
 
+// numpy's objects and the names of its array protocols, for tessel_array:
+// loaded when that module executes (tessel never imports numpy).
+struct ArrayApi {
+    PyObject* ndarray = nullptr;         // numpy.ndarray
+    PyObject* generic = nullptr;         // numpy.generic, the numpy scalars
+    PyObject* asarray = nullptr;         // numpy.asarray
+    PyObject* empty = nullptr;           // numpy.empty
+    PyObject* as_float64 = nullptr;      // {"dtype": numpy.float64}
+    PyObject* interface_name = nullptr;  // "__array_interface__"
+    PyObject* struct_name = nullptr;     // "__array_struct__"
+    PyObject* array_name = nullptr;      // "__array__"
+    PyObject* tolist_name = nullptr;     // "tolist"
+};
+
 struct ModuleState {
     PyInterpreterState* interpreter = nullptr;
     std::int64_t interpreter_id = -1;  // unlike the address, never reused
@@ -39,6 +53,7 @@ struct ModuleState {
     std::array<PyObject*, 4> option_words{};
     DatetimeApi datetime;
     bool datetime_ready = false;
+    ArrayApi arrays;  // tessel_array's only
 
     // Every owned reference, for the garbage collector and teardown.
     template <class F>
@@ -46,7 +61,9 @@ struct ModuleState {
         for (PyTypeObject*& type : types) f(reinterpret_cast<PyObject*&>(type));
         for (PyObject*& word : option_words) f(word);
         for (PyObject** p : {&panic, &str_lower, &timestamp_name, &datetime_name, &datetime.datetime_type,
-                             &datetime.utc, &datetime.fold_kwargs, &datetime.reduce})
+                             &datetime.utc, &datetime.fold_kwargs, &datetime.reduce, &arrays.ndarray,
+                             &arrays.generic, &arrays.asarray, &arrays.empty, &arrays.as_float64, &arrays.interface_name,
+                             &arrays.struct_name, &arrays.array_name, &arrays.tolist_name})
             f(*p);
     }
 };

@@ -216,8 +216,41 @@ def price_book(book):
     return [f(*row) for row in book for f in (tessel.b76_fairvalue, tessel.b76_delta, tessel.binary_fairvalue)]
 
 
+def check_arrays_module():
+    """tessel_array in sub-interpreters: a module of its own in each, computing tessel's bits where numpy loads.
+
+    numpy loads once per process and never in an interpreter with its own
+    lock; where it does not load, importing tessel_array says that it needs
+    numpy.
+    """
+    body = """
+        import warnings
+        warnings.filterwarnings("ignore", "NumPy was imported from a Python sub-interpreter")
+        try:
+            import tessel_array
+        except ImportError as e:
+            result = ("no numpy", str(e))
+        else:
+            import tessel
+            xs = [90.0, 100.0, 110.0]
+            got = tessel_array.b76_fairvalue(xs, 100.0, 0.5, 0.3, "c").tolist()
+            want = [tessel.b76_fairvalue(x, 100.0, 0.5, 0.3, "c") for x in xs]
+            result = ("computed", [float.hex(x) for x in got] == [float.hex(x) for x in want])
+    """
+    seen = []
+    for isolated in (False, False, OWN_LOCK):
+        kind, detail = run(body, isolated)
+        seen.append(kind)
+        if kind == "no numpy":
+            assert detail.startswith("tessel_array needs numpy (pip install numpy), which could not be imported: "), detail
+        else:
+            assert detail is True
+    if OWN_LOCK:
+        assert seen[2] == "no numpy", seen
+
+
 CHECKS = [check_no_object_crosses, check_cycles_do_not_grow, check_pickled_objects_travel,
-          check_foreign_objects_are_refused] + ([check_interpreter_pool] if V >= (3, 14) else [])
+          check_foreign_objects_are_refused, check_arrays_module] + ([check_interpreter_pool] if V >= (3, 14) else [])
 
 if __name__ == "__main__":
     if os.environ.get("PYTHONMALLOC") != "malloc":

@@ -91,33 +91,36 @@ EOF
 step "wheel contents"
 echo "   $(basename "$WHEEL") (compiled as $(basename "$RAW_WHEEL"))"
 mkdir "$WORK/unpacked"
-"$PY" - "$WHEEL" "$RAW_WHEEL" "$WORK/unpacked" "$ROOT/stubs/tessel.pyi" <<'EOF'
-import re, sys, zipfile
-wheel, raw, dest, stub = sys.argv[1:]
-source = open(stub, "rb").read()
+"$PY" - "$WHEEL" "$RAW_WHEEL" "$WORK/unpacked" "$ROOT/stubs" <<'EOF'
+import os, re, sys, zipfile
+wheel, raw, dest, stubs = sys.argv[1:]
+MODULES = ("tessel", "tessel_array")
+sources = {m: open(os.path.join(stubs, f"{m}.pyi"), "rb").read() for m in MODULES}
 for path in (raw, wheel):
     with zipfile.ZipFile(path) as z:
         names = set(z.namelist())
-        shipped = {n: z.read(n) for n in ("tessel.pyi", "tessel-stubs/__init__.pyi") if n in names}
+        shipped = {(m, n): z.read(n) for m in MODULES for n in (f"{m}.pyi", f"{m}-stubs/__init__.pyi") if n in names}
         meta = z.read(next(n for n in names if n.endswith(".dist-info/METADATA"))).decode()
         if path == wheel:
             z.extractall(dest)
-    for need in ("tessel.abi3.so", "tessel.pyi", "tessel-stubs/__init__.pyi"):
-        assert need in names, f"{need} is not in {path}: {sorted(names)}"
-    for name, data in shipped.items():
-        assert data == source, f"{name} in {path} differs from stubs/tessel.pyi"
+    for m in MODULES:
+        for need in (f"{m}.abi3.so", f"{m}.pyi", f"{m}-stubs/__init__.pyi"):
+            assert need in names, f"{need} is not in {path}: {sorted(names)}"
+    for (m, name), data in shipped.items():
+        assert data == sources[m], f"{name} in {path} differs from stubs/{m}.pyi"
     assert "Requires-Python: >=3.10" in meta, meta
     assert "Provides-Extra: examples" in meta, meta
     for dep in ("matplotlib", "dask[distributed]", "numpy", "scipy"):
         assert any(line.startswith(f"Requires-Dist: {dep}") and 'extra == "examples"' in line
                    for line in meta.splitlines()), (dep, meta)
     libs = sorted(n for n in names if n.startswith("tessel.libs/") and not n.endswith("/"))
-    extra = [n for n in names if not n.startswith(("tessel.abi3.so", "tessel.pyi", "tessel-stubs/", "tessel-", "tessel.libs/"))]
+    extra = [n for n in names if not n.startswith(("tessel.abi3.so", "tessel.pyi", "tessel-stubs/", "tessel-", "tessel.libs/",
+                                                   "tessel_array.abi3.so", "tessel_array.pyi", "tessel_array-stubs/"))]
     assert not extra, f"unexpected files in {path}: {extra}"
     assert path == wheel or not libs, f"libraries in the wheel as compiled: {libs}"
 # The repair copies in the two libraries, and only them.
 assert [re.sub(r"-[0-9a-f]{8}\.so.*", "", n) for n in libs] == ["tessel.libs/libcctz", "tessel.libs/libsimdjson"], libs
-print(f"   {len(names)} files: module, tessel.pyi, tessel-stubs/__init__.pyi, {', '.join(libs)}, metadata")
+print(f"   {len(names)} files: both modules and their stubs, {', '.join(libs)}, metadata")
 EOF
 
 step "auditwheel show"
@@ -144,13 +147,14 @@ step "abi3audit"
 import json, sys
 report = json.load(open(sys.argv[1]))
 objects = [o for spec in report["specs"].values() for o in spec["wheel"]]
-assert objects, "abi3audit found no extension in the wheel"
+found = sorted(o["name"].split(".")[0] for o in objects)
+assert found == ["tessel", "tessel_array"], f"abi3audit audited {found}"
 for o in objects:
     r = o["result"]
     assert r["is_abi3"] and r["is_abi3_baseline_compatible"], o
     assert not r["non_abi3_symbols"] and not r["future_abi3_objects"], o
     assert tuple(map(int, r["computed"].split("."))) <= (3, 10), o
-print(f"   {o['name']}: abi3, needs at most CPython {r['computed']}")
+    print(f"   {o['name']}: abi3, needs at most CPython {r['computed']}")
 EOF
 
 # --- every interpreter, without the system's libraries -----------------------------
@@ -198,6 +202,14 @@ m = tessel.CubicSpline(datetime(2025, 3, 28, 8, tzinfo=timezone.utc), ref_vol=40
 for c in (pickle.loads(pickle.dumps(m)), copy.deepcopy(m)):
     assert repr(c) == repr(m) and c.get_vol(0.3, 100.0, [50.0, 100.0]) == m.get_vol(0.3, 100.0, [50.0, 100.0])
 assert repr(pickle.loads(pickle.dumps(tessel.Calendar("BTCUSDT")))) == "Calendar(underlying='BTCUSDT')"
+# The venv has no numpy, which tessel_array needs: its import says so.
+try:
+    import tessel_array
+except ImportError as e:
+    assert str(e).startswith("tessel_array needs numpy (pip install numpy)"), e
+else:
+    raise AssertionError("tessel_array imported without numpy")
+assert os.path.isfile(os.path.join(where, "tessel_array.pyi"))
 with open("/proc/self/maps") as f:
     mapped = {line.split(None, 5)[5].strip() for line in f if re.search(r"/lib(cctz|simdjson)[-.]", line)}
 assert {re.search(r"/lib(cctz|simdjson)", p)[1] for p in mapped} == {"cctz", "simdjson"}, mapped
@@ -260,20 +272,21 @@ fi
 printf '[mypy]\n' >"$WORK/mypy.ini"  # no project settings: the checks below stand alone
 
 # --- the stub --------------------------------------------------------------------------------
-step "stub: a docstring on every class, method and function"
-"$PY" - "$ROOT/stubs/tessel.pyi" <<'EOF'
+step "stubs: a docstring on every class, method and function"
+for stub in "$ROOT/stubs/tessel.pyi" "$ROOT/stubs/tessel_array.pyi"; do "$PY" - "$stub" <<'EOF' || fail "$stub"
 import ast, sys
 text = open(sys.argv[1], encoding="utf-8").read()
 tree = ast.parse(text)
 bare = [f"{n.name} (line {n.lineno})" for n in ast.walk(tree)
         if isinstance(n, (ast.FunctionDef, ast.ClassDef)) and not ast.get_docstring(n)]
 assert ast.get_docstring(tree) and not bare, f"no docstring: {bare}"
-assert "$" not in text, "a dollar sign breaks the copy to tessel-stubs"
+assert "$" not in text, "a dollar sign breaks the copy to the -stubs package"
 EOF
+done
 
-step "stubtest: the shipped stub against the shipped module"
+step "stubtest: the shipped stubs against the shipped modules"
 (cd "$WORK" && PYTHONPATH="$WORK/unpacked" MYPYPATH="$WORK/unpacked" \
-    "$PY" -m mypy.stubtest tessel --mypy-config-file "$WORK/mypy.ini") || fail "stubtest"
+    "$PY" -m mypy.stubtest tessel tessel_array --mypy-config-file "$WORK/mypy.ini") || fail "stubtest"
 
 step "mypy finds the installed stub"
 cat >"$WORK/elsewhere/typed_use.py" <<'EOF'

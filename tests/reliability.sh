@@ -107,16 +107,19 @@ fuzz() {
     run_fuzzer tenor build-fuzz/tests/fuzz/fuzz_tenor -max_len=64 -dict=tests/fuzz/tenor.dict || status=1
     run_fuzzer instant build-fuzz/tests/fuzz/fuzz_instant -max_len=16 || status=1
 
-    # The instant conversion at the interpreter boundary, through atheris. It
-    # runs on the plain module: a preloaded sanitizer runtime would take over
+    # The conversions at the interpreter boundary, through atheris. They
+    # run on the plain modules: a preloaded sanitizer runtime would take over
     # atheris's coverage hooks (the boundary code itself runs under ASan in
     # the Python suite above).
     if [ ! -e build/CMakeCache.txt ]; then
         cmake -S . -B build -DPython3_EXECUTABLE="$PY" -DCMAKE_BUILD_TYPE=Release >/dev/null
     fi
-    cmake --build build --target tessel -j "$JOBS" >build-fuzz/module.log 2>&1 ||
+    cmake --build build --target tessel tessel_array -j "$JOBS" >build-fuzz/module.log 2>&1 ||
         { tail -n 40 build-fuzz/module.log; return 1; }
     PYTHONPATH=build run_fuzzer instant_boundary "$PY" tests/fuzz/instant_boundary.py -max_len=64 || status=1
+    # Arrays as tessel_array reads them: whatever an __array_interface__
+    # claims, nothing is read outside the memory it has.
+    PYTHONPATH=build run_fuzzer array_boundary "$PY" -W ignore tests/fuzz/array_boundary.py -max_len=256 || status=1
     unset ASAN_OPTIONS LSAN_OPTIONS
     return $status
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The release files: the sdist, and one abi3 wheel compiled from that sdist and
+# The release files: the sdist, and one abi3 wheel (tessel and tessel_array) compiled from that sdist and
 # made self-contained by auditwheel (libcctz and libsimdjson are copied into
 # tessel.libs/ under names of their own, so the wheel takes nothing from the
 # system beyond glibc, libstdc++ and libgcc_s).
@@ -58,5 +58,10 @@ case "$(basename "${wheels[0]}")" in
     *) echo "dist: not a cp310-abi3-manylinux_2_NN_x86_64 wheel: ${wheels[0]}" >&2; exit 1 ;;
 esac
 "$PY" "$ROOT/tools/wheel_report.py" "${wheels[0]}" --check
+# Both modules, each within the stable ABI of 3.10.
+"$PY" -c 'import sys, zipfile; names = set(zipfile.ZipFile(sys.argv[1]).namelist())
+missing = [m for m in ("tessel.abi3.so", "tessel_array.abi3.so") if m not in names]
+sys.exit(f"dist: {sys.argv[1]} lacks {missing}" if missing else 0)' "${wheels[0]}"
+run abi3audit "$BIN/abi3audit" --strict --summary "${wheels[0]}"
 echo "== dist: $OUT"
 ls -l "$OUT" | sed -n '2,$p'

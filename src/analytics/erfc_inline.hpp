@@ -170,13 +170,40 @@ inline double finish_small(double x, std::int32_t hx, double ratio) {
 inline double finish_middle(std::int32_t hx, double ratio) {
     return hx >= 0 ? (1.0 - ERX) - ratio : 1.0 + (ERX + ratio);
 }
-inline double finish_tail(double x, std::int32_t hx, double ratio) {
+// The tail is exp(a) * exp(b) / |x| (or 2 less that for x < 0): its two exp
+// arguments, and erfc from their values, apart so that the exps of many
+// arguments can be computed together.
+struct TailExpArgs {
+    double a, b;
+};
+inline TailExpArgs tail_exp_args(double x, double ratio) {
     const double ax = std::abs(x);
     // z is |x| to 21 bits, so z * z is exact and the rounding error of x * x
     // goes into the second exp's argument.
     const double z = std::bit_cast<double>(std::bit_cast<std::uint64_t>(ax) & 0xffffffff00000000ULL);
-    const double t = std::exp(-z * z - 0.5625) * std::exp((z - ax) * (z + ax) + ratio);
+    return {-z * z - 0.5625, (z - ax) * (z + ax) + ratio};
+}
+inline double finish_tail_from(double x, std::int32_t hx, double exp_a, double exp_b) {
+    const double ax = std::abs(x);
+    const double t = exp_a * exp_b;
     return hx > 0 ? t / ax : 2.0 - t / ax;
+}
+inline double finish_tail(double x, std::int32_t hx, double ratio) {
+    const TailExpArgs e = tail_exp_args(x, ratio);
+    return finish_tail_from(x, hx, std::exp(e.a), std::exp(e.b));
+}
+
+// Which kernel erfc_inline runs for an argument (by its high word): Direct
+// for the tiny, saturated and special ones, which need no kernel.
+enum class Region : unsigned char { Direct, Small, Middle, Near, Far };
+inline Region region_of(std::int32_t hx) {
+    const std::int32_t ix = hx & 0x7fffffff;
+    if (ix < TINY) return Region::Direct;
+    if (ix < SMALL) return Region::Small;
+    if (ix < MIDDLE) return Region::Middle;
+    if (ix < NEAR) return Region::Near;
+    if (ix < TAIL && !(hx < 0 && ix >= SIX)) return Region::Far;
+    return Region::Direct;
 }
 
 }  // namespace erfc_detail

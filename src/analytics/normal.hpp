@@ -22,11 +22,17 @@ inline constexpr double CDF_ZERO_BELOW = -39.6;
 inline constexpr double CDF_ONE_ABOVE = 8.49;
 }  // namespace detail
 
+namespace detail {
+// norm_cdf(x) is cdf_from_erfc(erfc(cdf_erfc_arg(x))): the stages apart, for
+// the kernels that compute erfc of many arguments at once.
+inline double cdf_erfc_arg(double x) { return (CDF_MEAN - x) / CDF_SCALE; }
+inline double cdf_from_erfc(double e) { return 0.5 * e; }
+// gaussian(x, d) is exp(gaussian_exp_arg(x)) / d.
+inline double gaussian_exp_arg(double x) { return x * (-0.5 * x); }
+}  // namespace detail
+
 // erfc already gives 0 at +inf and 2 at -inf, hence 0 and 1 here, and NaN for NaN.
-inline double norm_cdf(double x) {
-    const double z = (detail::CDF_MEAN - x) / detail::CDF_SCALE;
-    return 0.5 * libm_erfc(z);
-}
+inline double norm_cdf(double x) { return detail::cdf_from_erfc(libm_erfc(detail::cdf_erfc_arg(x))); }
 
 // norm_cdf(a) and norm_cdf(b) to the same bits, both divisions and both erfc
 // side by side.
@@ -47,13 +53,13 @@ inline void norm_cdf_pair(double a, double b, double& cdf_a, double& cdf_b) {
         ea = std::erfc(za);
         eb = std::erfc(zb);
     }
-    cdf_a = 0.5 * ea;
-    cdf_b = 0.5 * eb;
+    cdf_a = cdf_from_erfc(ea);
+    cdf_b = cdf_from_erfc(eb);
 }
 
 // exp(-x^2 / 2) / divisor. The density divides by SQRT_2PI; the binary vega
 // by -SQRT_2PI, which keeps its sign on a NaN as well.
-inline double gaussian(double x, double divisor) { return std::exp(x * (-0.5 * x)) / divisor; }
+inline double gaussian(double x, double divisor) { return std::exp(detail::gaussian_exp_arg(x)) / divisor; }
 
 inline double norm_pdf(double x) { return gaussian(x, SQRT_2PI); }
 

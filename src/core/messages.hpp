@@ -52,6 +52,24 @@ inline constexpr char UTC_IS_NOT_A_TZINFO[] = "datetime.timezone.utc is not a tz
 inline constexpr char DICT_CHANGED_SIZE[] = "dictionary changed size during iteration";
 inline constexpr char DICT_KEYS_CHANGED[] = "dictionary keys changed during iteration";
 
+// ---- arrays (tessel_array) ----
+
+inline constexpr char NOT_NUMBER_OR_ARRAY[] = "expected a number or a one-dimensional array, not '%U'";
+inline constexpr char ARRAY_DIMENSIONS[] =
+    "expected a number or a one-dimensional array, not an array of %zd dimensions";
+inline constexpr char ARRAY_DTYPE[] = "expected an array of numbers, not of dtype '%U'";
+inline constexpr char UNCHECKED_MEMORY[] =
+    "the __array_interface__ of a '%U' object points to memory whose bounds cannot be checked; pass a numpy "
+    "array or a bytes-like 'data'";
+inline constexpr char BAD_ARRAY_INTERFACE[] = "the __array_interface__ of a '%U' object is not readable: %s";
+inline constexpr char NEEDS_NUMPY[] = "tessel_array needs numpy (pip install numpy), which could not be imported: %S";
+
+inline std::string unequal_lengths(std::string_view first, std::size_t first_size, std::string_view other,
+                                   std::size_t other_size) {
+    return "arrays of unequal lengths: '" + std::string(first) + "' has " + std::to_string(first_size) +
+           " elements, '" + std::string(other) + "' has " + std::to_string(other_size);
+}
+
 // ---- faults ----
 
 inline constexpr char PANIC_DOC[] =

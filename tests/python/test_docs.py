@@ -33,7 +33,7 @@ import pytest
 ROOT = Path(__file__).resolve().parents[2]
 
 # Module name -> its stub. A companion module adds its own line.
-STUBS = {"tessel": ROOT / "stubs" / "tessel.pyi"}
+STUBS = {"tessel": ROOT / "stubs" / "tessel.pyi", "tessel_array": ROOT / "stubs" / "tessel_array.pyi"}
 
 # The benchmark page shows measurements, not examples.
 PAGES = sorted(p for p in (ROOT / "docs").rglob("*.md") if p.name != "performance.md") + [ROOT / "README.md"]

@@ -35,6 +35,7 @@ EXAMPLES = {
     "price_options": [],
     "fit_smile": ["--png", str(GEN / "fit_smile.png")],
     "price_book": ["--workers", "2"],
+    "book_arrays": [],
 }
 SOURCE = re.compile(r"^<!-- source: (\S+) (\w+) -->$", re.M)
 
