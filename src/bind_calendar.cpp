@@ -35,6 +35,7 @@ struct ResultConv<CalendarRepr> {
     static PyObject* convert(const CalendarRepr& c, ModuleState&) {
         std::vector<std::pair<std::string, Ref>> fields;
         fields.emplace_back("underlying", Ref(repr_of(from_text(c.underlying))));
+        if (!fields.back().second) return nullptr;
         return format_repr(Bound<cal::Calendar>::name, fields);
     }
 };

@@ -46,9 +46,15 @@ struct ModelReduce : ModelRepr {};
 template <>
 struct ResultConv<ModelRepr> {
     static PyObject* convert(const ModelRepr& m, ModuleState& state) {
+        // Each text is made only while no error is pending: a failure (an
+        // interrupt raised by a warning's handler, say) ends the repr there.
         std::vector<std::pair<std::string, Ref>> fields;
         fields.emplace_back("expiry", Ref(instant_text(m.expiry, state)));
-        for (const auto& [name, value] : m.params) fields.emplace_back(name, Ref(repr_of(from_double(value))));
+        if (!fields.back().second) return nullptr;
+        for (const auto& [name, value] : m.params) {
+            fields.emplace_back(name, Ref(repr_of(from_double(value))));
+            if (!fields.back().second) return nullptr;
+        }
         return format_repr(m.cls, fields);
     }
 };

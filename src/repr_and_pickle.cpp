@@ -9,7 +9,6 @@ PyObject* format_repr(const char* cls, const std::vector<std::pair<std::string, 
     Ref parts(PyList_New(0));
     if (!parts) return nullptr;
     for (const auto& [name, value] : fields) {
-        if (!value) return nullptr;
         Ref part(PyUnicode_FromFormat("%s=%U", name.c_str(), value.get()));
         if (!part || PyList_Append(parts.get(), part.get()) < 0) return nullptr;
     }

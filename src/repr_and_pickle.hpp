@@ -12,8 +12,8 @@
 
 namespace tessel::py {
 
-// "Cls(name=text, ...)" from texts already rendered (str objects); new
-// reference or nullptr with an exception set.
+// "Cls(name=text, ...)" from texts already rendered (str objects, none
+// missing); new reference or nullptr with an exception set.
 PyObject* format_repr(const char* cls, const std::vector<std::pair<std::string, Ref>>& fields) noexcept;
 
 struct ModuleState;
