@@ -60,7 +60,7 @@ def main():
     ap.add_argument("--quick", action="store_true")
     ap.add_argument("--out")
     args = ap.parse_args()
-    n, rounds = (4_000, 3) if args.quick else (40_000, 9)
+    n, rounds = (4_000, 3) if args.quick else (100_000, 15)
     book = make_book(n)
     half = len(book) // 2 // 32 * 32  # on a position's edge
     alone, pooled = [], []
