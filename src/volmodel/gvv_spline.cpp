@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "core/lanes.hpp"
+#include "core/libm_lanes.hpp"
 #include "volmodel/tanh_inline.hpp"
 
 namespace tessel::volmodel {
@@ -45,8 +46,10 @@ TESSEL_WIDE_LANES void GVVSplineDef::vol(const Values& p, double ttx, double /*s
 
     // Many strikes go in blocks, each through passes that either call log,
     // exp, expm1 or tanh, or do only arithmetic: the calls for different
-    // strikes overlap instead of waiting on one another, and the arithmetic,
-    // divisions and square roots included, runs two strikes per instruction.
+    // strikes overlap instead of waiting on one another (log and exp run four
+    // at a time where they are the running libm's, core/libm_lanes.hpp), and
+    // the arithmetic, divisions and square roots included, runs two strikes
+    // per instruction.
     // A few strikes go straight through. Every strike meets the same
     // operations in the same order either way.
     constexpr std::size_t BLOCK = 64;
@@ -58,12 +61,12 @@ TESSEL_WIDE_LANES void GVVSplineDef::vol(const Values& p, double ttx, double /*s
             const std::size_t m = std::min(BLOCK, strikes.size() - start);
             const double* k = strikes.data() + start;
             for (std::size_t i = 0; i < m; ++i) a[i] = k[i] / ref_spot;
-            for (std::size_t i = 0; i < m; ++i) a[i] = std::log(a[i]);
+            log_many(a, a, m);
             for (std::size_t i = 0; i < m; ++i) {
                 a[i] = a[i] / root_t;  // z
                 b[i] = -a[i] * a[i];
             }
-            for (std::size_t i = 0; i < m; ++i) b[i] = std::exp(b[i]);
+            exp_many(b, b, m);
             for (std::size_t i = 0; i < m; ++i) a[i] = damp(a[i], b[i], y[i], core[i]);  // tanh's argument
             if (inline_tanh_is_libm()) {
                 lanes::map2(m, b, [](auto x) { return tanh_expm1_argument(x); }, a);
