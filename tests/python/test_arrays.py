@@ -13,10 +13,16 @@ import pytest
 
 import tessel
 import tessel_array as ta
+from names import FUNCTIONS
 
 NAN, INF = math.nan, math.inf
-FUNCTIONS = list(ta.__all__)
-WITH_TYPE = [f for f in FUNCTIONS if f not in ("b76_vega", "b76_gamma")]
+WITH_TYPE = [f for f in FUNCTIONS if "call_put" in getattr(tessel, f).__text_signature__]
+
+
+def test_the_names_and_signatures_are_tessels():
+    assert ta.__all__ == FUNCTIONS
+    for name in FUNCTIONS:
+        assert getattr(ta, name).__text_signature__ == getattr(tessel, name).__text_signature__, name
 
 
 def bits(values):
