@@ -45,6 +45,8 @@ int exec_slot(PyObject* module) noexcept {
 // same for all of them.
 template <const ModuleSpec& S>
 PyModuleDef* module_definition() noexcept {
+    // Where the interpreter does not know the slot, its entry is {0, nullptr}:
+    // the end of the array, one entry early.
     static PyModuleDef_Slot slots[] = {
         {Py_mod_exec, reinterpret_cast<void*>(&exec_slot<S>)},
         {knows_interpreter_slot() ? MOD_MULTIPLE_INTERPRETERS : 0,
