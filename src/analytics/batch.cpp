@@ -78,7 +78,7 @@ constexpr Numbers UNIT{&ONE, 0};
 constexpr Types CALLS{&CALL, 0};
 
 // erfc of m arguments, each libm's erfc to the bit: erfc_inline's kernels
-// run over the arguments of one region two at a time, and the tail's exps
+// run over the arguments of one region four at a time, and the tail's exps
 // over all of its arguments at once. Where the in-line erfc is not libm's,
 // libm's erfc of each.
 void erfc_many(const double* x, double* out, std::size_t m) {
@@ -97,11 +97,20 @@ void erfc_many(const double* x, double* out, std::size_t m) {
         else
             members[static_cast<int>(r)][count[static_cast<int>(r)]++] = static_cast<std::uint16_t>(j);
     }
-    // Two arguments of one region through its kernel, side by side; an odd one alone.
+    // The arguments of one region through its kernel four side by side, then
+    // two, then an odd one alone.
     const auto each_pair = [&](Region r, auto&& argument, auto&& kernel, auto&& finish) {
         const auto& idx = members[static_cast<int>(r)];
         const std::size_t c = count[static_cast<int>(r)];
         std::size_t k = 0;
+#if defined(TESSEL_HAS_DOUBLE4)
+        for (; k + 4 <= c; k += 4) {
+            const lanes::Double4 s = {argument(x[idx[k]]), argument(x[idx[k + 1]]), argument(x[idx[k + 2]]),
+                                      argument(x[idx[k + 3]])};
+            const lanes::Double4 q = kernel(s);
+            for (std::size_t l = 0; l < 4; ++l) finish(idx[k + l], q[l]);
+        }
+#endif
         for (; k + 2 <= c; k += 2) {
             const double a = x[idx[k]], b = x[idx[k + 1]];
             const lanes::Double2 q = kernel(argument(lanes::make2(a, b)));

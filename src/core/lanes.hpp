@@ -112,6 +112,16 @@ inline Mask2 greater_equal(Double2 a, double b) { return greater_equal(a, splat2
 inline Double2 select(Mask2 m, double a, Double2 b) { return select(m, splat2(a), b); }
 inline Double2 select(Mask2 m, Double2 a, double b) { return select(m, a, splat2(b)); }
 
+#if defined(__GNUC__)
+// Four doubles in GCC's generic vector: one AVX2 instruction per operation in
+// a function compiled for AVX2, two SSE2 or NEON instructions elsewhere; each
+// lane the IEEE operation scalar code would apply. Only + - * / (a double on
+// either side stands for every lane), for the rational functions of
+// templates over V.
+#define TESSEL_HAS_DOUBLE4 1
+typedef double Double4 __attribute__((vector_size(32)));
+#endif
+
 // out[i] = f(in[i]...) for i < n: two at a time, then the odd one alone. f
 // takes double or Double2 arguments alike (a generic lambda).
 template <class F, class... In>
