@@ -81,6 +81,20 @@ const Choice& log_choice() noexcept {
     return choice;
 }
 
+const Choice& expm1_choice() noexcept {
+    static const Choice choice = [] {
+#if defined(TESSEL_LIBM_AVX2)
+        return choose(libm_avx2::expm1_plain, libm_avx2::expm1_fused, [](double a) { return std::expm1(a); }, -45.0,
+                      45.0, -3.0, 3.0,
+                      {0.0, -0.0, 0x1p-55, -0x1p-55, 0.25, -0.25, -0.3, 0.35, -0.35, 1.04, -1.04, 38.8, -38.8, 40.0,
+                       -40.0, 710.0, INF, -INF, NAN_});
+#else
+        return Choice{};
+#endif
+    }();
+    return choice;
+}
+
 template <class Libm>
 void many(const Choice& choice, const double* x, double* out, std::size_t n, Libm libm) {
     std::size_t i = 0;
@@ -95,12 +109,16 @@ void many(const Choice& choice, const double* x, double* out, std::size_t n, Lib
 
 LibmBuild exp_lanes() noexcept { return exp_choice().build; }
 LibmBuild log_lanes() noexcept { return log_choice().build; }
+LibmBuild expm1_lanes() noexcept { return expm1_choice().build; }
 
 void exp_many(const double* x, double* out, std::size_t n) {
     many(exp_choice(), x, out, n, [](double a) { return std::exp(a); });
 }
 void log_many(const double* x, double* out, std::size_t n) {
     many(log_choice(), x, out, n, [](double a) { return std::log(a); });
+}
+void expm1_many(const double* x, double* out, std::size_t n) {
+    many(expm1_choice(), x, out, n, [](double a) { return std::expm1(a); });
 }
 
 }  // namespace tessel

@@ -1,5 +1,5 @@
 #pragma once
-// exp and log of many arguments: each result to the bit what the running
+// exp, log and expm1 of many arguments: each result to the bit what the running
 // libm's exp or log returns for that argument, computed several at a time.
 //
 // glibc (2.28 and later) computes both with Arm's table-driven algorithms,
@@ -22,11 +22,13 @@ namespace tessel {
 // `out` may be `x`.
 void exp_many(const double* x, double* out, std::size_t n);
 void log_many(const double* x, double* out, std::size_t n);
+void expm1_many(const double* x, double* out, std::size_t n);
 
 // Which build of the libm function the lanes reproduce, found by the probe.
 enum class LibmBuild { Libm, Plain, Fused };
 LibmBuild exp_lanes() noexcept;
 LibmBuild log_lanes() noexcept;
+LibmBuild expm1_lanes() noexcept;
 
 namespace libm_data {
 
@@ -62,6 +64,20 @@ inline constexpr double LOG_B0 = -0x1.0000000000000p-1, LOG_B1 = 0x1.55555555555
                         LOG_B8 = -0x1.999eb43b068ffp-4, LOG_B9 = 0x1.78182f7afd085p-4,
                         LOG_B10 = -0x1.5521375d145cdp-4;
 
+// expm1 (fdlibm's algorithm, glibc's evaluation order): high words of |x|
+// that bound its cases, ln2 in two parts, and the rational function's
+// coefficients.
+inline constexpr std::int64_t EXPM1_TINY = 0x3c8fffff;              // below 2^-54: x itself
+inline constexpr std::int64_t EXPM1_HALF_LN2 = 0x3fd62e42;          // up to ln2 / 2: k = 0
+inline constexpr std::int64_t EXPM1_THREE_HALVES_LN2 = 0x3ff0a2b1;  // up to 3 ln2 / 2: k = +-1
+inline constexpr std::int64_t EXPM1_HUGE = 0x40436879;              // up to 56 ln2
+inline constexpr double EXPM1_INV_LN2 = 0x1.71547652b82fep+0;
+inline constexpr double EXPM1_LN2_HI = 0x1.62e42fee00000p-1;
+inline constexpr double EXPM1_LN2_LO = 0x1.a39ef35793c76p-33;
+inline constexpr double EXPM1_Q1 = -0x1.11111111110f4p-5, EXPM1_Q2 = 0x1.a01a019fe5585p-10,
+                        EXPM1_Q3 = -0x1.4ce199eaadbb7p-14, EXPM1_Q4 = 0x1.0cfca86e65239p-18,
+                        EXPM1_Q5 = -0x1.afdb76e09c32dp-23;
+
 }  // namespace libm_data
 
 // The AVX2 builds (libm_lanes_avx2.cpp, x86-64 only): n a multiple of 4.
@@ -71,6 +87,8 @@ void exp_plain(const double* x, double* out, std::size_t n);
 void exp_fused(const double* x, double* out, std::size_t n);
 void log_plain(const double* x, double* out, std::size_t n);
 void log_fused(const double* x, double* out, std::size_t n);
+void expm1_plain(const double* x, double* out, std::size_t n);
+void expm1_fused(const double* x, double* out, std::size_t n);
 }  // namespace libm_avx2
 
 }  // namespace tessel

@@ -53,6 +53,7 @@ inline void store(double* out, V x, V result, int ok, Libm libm) {
 }
 
 inline int mask_of(I m) { return _mm256_movemask_pd(_mm256_castsi256_pd(m)); }
+inline I select_bits(I mask, I yes, I no) { return _mm256_blendv_epi8(no, yes, mask); }
 
 template <class M>
 void exp_lanes(const double* x, double* out, std::size_t n) {
@@ -159,6 +160,93 @@ void log_lanes(const double* x, double* out, std::size_t n) {
     }
 }
 
+// a * b - c and c - a * b, rounded once (Fused) or twice (Plain).
+template <class M>
+inline V msub(V a, V b, V c) {
+    if constexpr (std::is_same_v<M, Fused>)
+        return _mm256_fmsub_pd(a, b, c);
+    else
+        return sub(mul(a, b), c);
+}
+template <class M>
+inline V nmadd(V a, V b, V c) {
+    if constexpr (std::is_same_v<M, Fused>)
+        return _mm256_fnmadd_pd(a, b, c);
+    else
+        return sub(c, mul(a, b));
+}
+
+inline V select(I mask, V yes, V no) { return _mm256_blendv_pd(no, yes, _mm256_castsi256_pd(mask)); }
+inline I in_range(I a, std::int64_t lo, std::int64_t hi) {  // lo <= a <= hi
+    return _mm256_and_si256(_mm256_cmpgt_epi64(a, splat_bits(static_cast<std::uint64_t>(lo - 1))),
+                            _mm256_cmpgt_epi64(splat_bits(static_cast<std::uint64_t>(hi + 1)), a));
+}
+
+// expm1: x = k ln2 + r with the correction c, then fdlibm's rational
+// approximation of r and the reconstruction that k's size calls for; every
+// case is computed and the lane's own kept.
+template <class M>
+void expm1_lanes(const double* x, double* out, std::size_t n) {
+    for (std::size_t i = 0; i < n; i += 4) {
+        const V vx = _mm256_loadu_pd(x + i);
+        const I hx = _mm256_and_si256(_mm256_srli_epi64(bits(vx), 32), splat_bits(0x7fffffff));
+        // |x| in [2^-54, 56 ln2]: the common path; 0, tiny, huge and special arguments go to libm.
+        const int ok = mask_of(in_range(hx, EXPM1_TINY + 1, EXPM1_HUGE));
+        const I negative = _mm256_cmpgt_epi64(_mm256_setzero_si256(), _mm256_castpd_si256(vx));
+        const I reduced = _mm256_cmpgt_epi64(hx, splat_bits(EXPM1_HALF_LN2));
+        const I near = _mm256_cmpgt_epi64(splat_bits(EXPM1_THREE_HALVES_LN2 + 1), hx);
+        // k: 0 within ln2 / 2, the sign within 3 ln2 / 2, x / ln2 rounded away from zero by a half beyond.
+        const V half = select(negative, splat(-0.5), splat(0.5));
+        const __m128i k_far = _mm256_cvttpd_epi32(add(mul(vx, splat(EXPM1_INV_LN2)), half));
+        const I k_sign = select_bits(negative, splat_bits(static_cast<std::uint64_t>(-1)), splat_bits(1));
+        I k = select_bits(near, k_sign, _mm256_cvtepi32_epi64(k_far));
+        k = _mm256_and_si256(k, reduced);
+        const V t = _mm256_cvtepi32_pd(_mm256_castsi256_si128(_mm256_permutevar8x32_epi32(
+            k, _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6))));
+        const V hi = nmadd<M>(t, splat(EXPM1_LN2_HI), vx);
+        const V lo = mul(t, splat(EXPM1_LN2_LO));
+        const V xr = select(reduced, sub(hi, lo), vx);
+        const V c = sub(sub(hi, xr), lo);
+        // The rational approximation, in glibc's order.
+        const V hfx = mul(splat(0.5), xr);
+        const V hxs = mul(xr, hfx);
+        const V r1a = M::madd(hxs, splat(EXPM1_Q1), splat(1.0));
+        const V h2 = mul(hxs, hxs);
+        const V r2 = M::madd(hxs, splat(EXPM1_Q3), splat(EXPM1_Q2));
+        const V h4 = mul(h2, h2);
+        const V r3 = M::madd(hxs, splat(EXPM1_Q5), splat(EXPM1_Q4));
+        const V r1 = M::madd(h4, r3, M::madd(h2, r2, r1a));
+        const V tt = nmadd<M>(r1, hfx, splat(3.0));
+        const V e0 = mul(hxs, _mm256_div_pd(sub(r1, tt), nmadd<M>(xr, tt, splat(6.0))));
+        // k = 0.
+        V y = sub(xr, msub<M>(xr, e0, hxs));
+        // Otherwise, with e corrected by c.
+        const V e = sub(msub<M>(xr, sub(e0, c), c), hxs);
+        const V x_e = sub(xr, e), e_x = sub(e, xr);
+        const I k_bits = _mm256_slli_epi64(k, 52);
+        const auto scaled = [&](V v) { return from_bits(_mm256_add_epi64(bits(v), k_bits)); };
+        // k = -1, k = 1 (two forms, on either side of x = -1/4).
+        const V minus_one = M::madd(x_e, splat(0.5), splat(-0.5));
+        const V one_low = mul(splat(-2.0), sub(e, add(xr, splat(0.5))));
+        const V one_high = M::madd(x_e, splat(2.0), splat(1.0));
+        const V one = select(bits(_mm256_cmp_pd(xr, splat(-0.25), _CMP_LT_OQ)), one_low, one_high);
+        // k <= -2 or k > 56: 2^k (1 - (e - x)) - 1.
+        const V wide = sub(scaled(sub(splat(1.0), e_x)), splat(1.0));
+        // 2 <= k < 20: 2^k ((1 - 2^-k) - (e - x)).
+        const I small_t = _mm256_slli_epi64(
+            _mm256_sub_epi64(splat_bits(0x3ff00000), _mm256_srlv_epi64(splat_bits(0x200000), k)), 32);
+        const V small = scaled(sub(from_bits(small_t), e_x));
+        // 20 <= k <= 56: 2^k ((x - (e + 2^-k)) + 1).
+        const I large_t = _mm256_slli_epi64(_mm256_sub_epi64(splat_bits(0x3ff), k), 52);
+        const V large = scaled(add(sub(xr, add(e, from_bits(large_t))), splat(1.0)));
+        V general = select(in_range(k, 2, 19), small, select(in_range(k, 20, 56), large, wide));
+        general = select(_mm256_cmpeq_epi64(k, splat_bits(1)), one, general);
+        general = select(_mm256_cmpeq_epi64(k, splat_bits(static_cast<std::uint64_t>(-1))), minus_one, general);
+        y = select(_mm256_cmpeq_epi64(k, _mm256_setzero_si256()), y, general);
+        store(out + i, vx, y, ok, [](double a) { return std::expm1(a); });
+    }
+}
+
 }  // namespace
 
 bool available() noexcept { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
@@ -166,6 +254,8 @@ void exp_plain(const double* x, double* out, std::size_t n) { exp_lanes<Plain>(x
 void exp_fused(const double* x, double* out, std::size_t n) { exp_lanes<Fused>(x, out, n); }
 void log_plain(const double* x, double* out, std::size_t n) { log_lanes<Plain>(x, out, n); }
 void log_fused(const double* x, double* out, std::size_t n) { log_lanes<Fused>(x, out, n); }
+void expm1_plain(const double* x, double* out, std::size_t n) { expm1_lanes<Plain>(x, out, n); }
+void expm1_fused(const double* x, double* out, std::size_t n) { expm1_lanes<Fused>(x, out, n); }
 
 }  // namespace tessel::libm_avx2
 

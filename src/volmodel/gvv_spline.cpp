@@ -46,8 +46,9 @@ TESSEL_WIDE_LANES void GVVSplineDef::vol(const Values& p, double ttx, double /*s
 
     // Many strikes go in blocks, each through passes that either call log,
     // exp, expm1 or tanh, or do only arithmetic: the calls for different
-    // strikes overlap instead of waiting on one another (log and exp run four
-    // at a time where they are the running libm's, core/libm_lanes.hpp), and
+    // strikes overlap instead of waiting on one another (log, exp and expm1
+    // run four at a time where they are the running libm's,
+    // core/libm_lanes.hpp), and
     // the arithmetic, divisions and square roots included, runs two strikes
     // per instruction.
     // A few strikes go straight through. Every strike meets the same
@@ -70,7 +71,7 @@ TESSEL_WIDE_LANES void GVVSplineDef::vol(const Values& p, double ttx, double /*s
             for (std::size_t i = 0; i < m; ++i) a[i] = damp(a[i], b[i], y[i], core[i]);  // tanh's argument
             if (inline_tanh_is_libm()) {
                 lanes::map2(m, b, [](auto x) { return tanh_expm1_argument(x); }, a);
-                for (std::size_t i = 0; i < m; ++i) b[i] = std::expm1(b[i]);
+                expm1_many(b, b, m);
                 lanes::map2(m, b, [](auto x, auto t) { return tanh_from_expm1(x, t); }, a, b);
                 for (std::size_t i = 0; i < m; ++i)
                     if (!tanh_regular(a[i])) b[i] = std::tanh(a[i]);

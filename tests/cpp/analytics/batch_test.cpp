@@ -1,4 +1,4 @@
-// exp and log of many arguments against libm's, and the kernels over many
+// exp, log and expm1 of many arguments against libm's, and the kernels over many
 // elements against the scalar functions, bit for bit (every NaN as one: the
 // compiler may fold a NaN's sign either way). Named Inline*, so that ctest
 // runs them on glibc's code without FMA as well.
@@ -58,6 +58,17 @@ TEST(InlineLibmLanes, LogIsLibms) {
     std::vector<double> near = arguments(0.93, 1.07, 400'000, 4);
     for (const double edge : {1.0 - 0x1p-4, 1.0 + 0x1.09p-4, 1.0}) libm_copy::around(near, edge, 2048);
     check_many(near, log_many, [](double x) { return std::log(x); });
+}
+
+TEST(InlineLibmLanes, Expm1IsLibms) {
+    std::vector<double> xs = arguments(-45.0, 45.0, 200'000, 6);
+    const std::vector<double> dense = arguments(-3.0, 3.0, 200'000, 7);
+    xs.insert(xs.end(), dense.begin(), dense.end());
+    // Where the cases change: 2^-54, ln2 / 2, 3 ln2 / 2, 56 ln2, x = -1/4 after reduction, and k's 2, 20 and 57.
+    for (const double edge : {0x1p-54, 0x1.62e42p-2, 0x1.0a2b2p+0, 0x1.3687ap+5, 0.25 + 0x1.62e42fefa39efp-1,
+                              2.5 * 0x1.62e42fefa39efp-1, 19.5 * 0x1.62e42fefa39efp-1, 56.5 * 0x1.62e42fefa39efp-1})
+        libm_copy::around(xs, edge, 2048);  // both signs
+    check_many(xs, expm1_many, [](double x) { return std::expm1(x); });
 }
 
 // One column of each argument over an edge grid and random book-like values.
