@@ -220,29 +220,43 @@ void expm1_lanes(const double* x, double* out, std::size_t n) {
         const V e0 = mul(hxs, _mm256_div_pd(sub(r1, tt), nmadd<M>(xr, tt, splat(6.0))));
         // k = 0.
         V y = sub(xr, msub<M>(xr, e0, hxs));
-        // Otherwise, with e corrected by c.
-        const V e = sub(msub<M>(xr, sub(e0, c), c), hxs);
-        const V x_e = sub(xr, e), e_x = sub(e, xr);
-        const I k_bits = _mm256_slli_epi64(k, 52);
-        const auto scaled = [&](V v) { return from_bits(_mm256_add_epi64(bits(v), k_bits)); };
-        // k = -1, k = 1 (two forms, on either side of x = -1/4).
-        const V minus_one = M::madd(x_e, splat(0.5), splat(-0.5));
-        const V one_low = mul(splat(-2.0), sub(e, add(xr, splat(0.5))));
-        const V one_high = M::madd(x_e, splat(2.0), splat(1.0));
-        const V one = select(bits(_mm256_cmp_pd(xr, splat(-0.25), _CMP_LT_OQ)), one_low, one_high);
-        // k <= -2 or k > 56: 2^k (1 - (e - x)) - 1.
-        const V wide = sub(scaled(sub(splat(1.0), e_x)), splat(1.0));
-        // 2 <= k < 20: 2^k ((1 - 2^-k) - (e - x)).
-        const I small_t = _mm256_slli_epi64(
-            _mm256_sub_epi64(splat_bits(0x3ff00000), _mm256_srlv_epi64(splat_bits(0x200000), k)), 32);
-        const V small = scaled(sub(from_bits(small_t), e_x));
-        // 20 <= k <= 56: 2^k ((x - (e + 2^-k)) + 1).
-        const I large_t = _mm256_slli_epi64(_mm256_sub_epi64(splat_bits(0x3ff), k), 52);
-        const V large = scaled(add(sub(xr, add(e, from_bits(large_t))), splat(1.0)));
-        V general = select(in_range(k, 2, 19), small, select(in_range(k, 20, 56), large, wide));
-        general = select(_mm256_cmpeq_epi64(k, splat_bits(1)), one, general);
-        general = select(_mm256_cmpeq_epi64(k, splat_bits(static_cast<std::uint64_t>(-1))), minus_one, general);
-        y = select(_mm256_cmpeq_epi64(k, _mm256_setzero_si256()), y, general);
+        // Otherwise, with e corrected by c: only the cases of k that some lane has.
+        const I k_zero = _mm256_cmpeq_epi64(k, _mm256_setzero_si256());
+        if (mask_of(k_zero) != 0xF) {
+            const V e = sub(msub<M>(xr, sub(e0, c), c), hxs);
+            const V x_e = sub(xr, e), e_x = sub(e, xr);
+            const I k_bits = _mm256_slli_epi64(k, 52);
+            const auto scaled = [&](V v) { return from_bits(_mm256_add_epi64(bits(v), k_bits)); };
+            const auto take = [&](I lanes_of_case, auto&& value) {
+                if (mask_of(lanes_of_case) != 0) y = select(lanes_of_case, value(), y);
+            };
+            // k = -1.
+            take(_mm256_cmpeq_epi64(k, splat_bits(static_cast<std::uint64_t>(-1))),
+                 [&] { return M::madd(x_e, splat(0.5), splat(-0.5)); });
+            // k = 1, in two forms on either side of x = -1/4.
+            take(_mm256_cmpeq_epi64(k, splat_bits(1)), [&] {
+                const V low = mul(splat(-2.0), sub(e, add(xr, splat(0.5))));
+                const V high = M::madd(x_e, splat(2.0), splat(1.0));
+                return select(bits(_mm256_cmp_pd(xr, splat(-0.25), _CMP_LT_OQ)), low, high);
+            });
+            // 2 <= k < 20: 2^k ((1 - 2^-k) - (e - x)).
+            const I small = in_range(k, 2, 19);
+            take(small, [&] {
+                const I t_bits = _mm256_slli_epi64(
+                    _mm256_sub_epi64(splat_bits(0x3ff00000), _mm256_srlv_epi64(splat_bits(0x200000), k)), 32);
+                return scaled(sub(from_bits(t_bits), e_x));
+            });
+            // 20 <= k <= 56: 2^k ((x - (e + 2^-k)) + 1).
+            const I large = in_range(k, 20, 56);
+            take(large, [&] {
+                const I t_bits = _mm256_slli_epi64(_mm256_sub_epi64(splat_bits(0x3ff), k), 52);
+                return scaled(add(sub(xr, add(e, from_bits(t_bits))), splat(1.0)));
+            });
+            // k <= -2 or k > 56: 2^k (1 - (e - x)) - 1.
+            const I wide = _mm256_or_si256(_mm256_cmpgt_epi64(splat_bits(static_cast<std::uint64_t>(-1)), k),
+                                           _mm256_cmpgt_epi64(k, splat_bits(56)));
+            take(wide, [&] { return sub(scaled(sub(splat(1.0), e_x)), splat(1.0)); });
+        }
         store(out + i, vx, y, ok, [](double a) { return std::expm1(a); });
     }
 }
