@@ -294,8 +294,23 @@ bool read_text_array(PyObject* array, TypeColumn& out, std::optional<std::string
     read = true;
     out.is_array = true;
     out.types.resize(static_cast<std::size_t>(n));
+    // A column repeats a few words: an element whose bytes are those of one
+    // of the two words read last reads as that one did.
+    const char* seen[2] = {nullptr, nullptr};
+    std::size_t seen_at[2] = {0, 0};
+    int older = 0;
     for (Py_ssize_t i = 0; i < n; ++i) {
         const char* element = first + i * stride;
+        const auto same = [&](int s) {
+            return seen[s] != nullptr && std::memcmp(element, seen[s], static_cast<std::size_t>(stride)) == 0;
+        };
+        if (same(0) || same(1)) {
+            out.types[static_cast<std::size_t>(i)] = out.types[seen_at[same(0) ? 0 : 1]];
+            continue;
+        }
+        seen[older] = element;
+        seen_at[older] = static_cast<std::size_t>(i);
+        older ^= 1;
         // The code points, less numpy's padding; the four-letter words in ASCII.
         char word[4];
         Py_ssize_t length = width;

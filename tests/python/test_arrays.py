@@ -293,6 +293,23 @@ def test_call_put_refusals_are_tessels(cp):
         assert type(ours.value) is type(first) and str(ours.value) == str(first)
 
 
+REPEATS = ["call", "put", "call", "call", "put", "P", "put", "C", "c", "P", "call", "put"] * 50
+
+
+@pytest.mark.parametrize("make", [list, tuple, np.array, lambda w: np.array(w, dtype=object),
+                                  lambda w: np.array(w, dtype="<U7")], ids=["list", "tuple", "U", "object", "U7"])
+def test_call_put_words_met_again_read_as_before(make):
+    """Words repeat in runs and in turns; an unknown word met after them is still the one reported."""
+    n = len(REPEATS)
+    strikes = np.linspace(80.0, 120.0, n)
+    ours = ta.b76_delta(100.0, strikes, 1.0, 0.2, make(REPEATS))
+    want = scalar_results("b76_delta", [[100.0] * n, strikes.tolist(), [1.0] * n, [0.2] * n, REPEATS, [1.0] * n])
+    assert (bits(ours) == bits(want)).all()
+    words = REPEATS[:7] + ["calls", "put", "calls", "cal"]
+    with pytest.raises(ValueError, match="'calls'"):
+        ta.b76_delta(100.0, np.linspace(80.0, 120.0, len(words)), 1.0, 0.2, make(words))
+
+
 def test_unknown_option_type_waits_for_the_other_arguments():
     with pytest.raises(TypeError, match="argument 'df'"):
         ta.b76_fairvalue(100.0, 100.0, 1.0, 0.2, ["call", "nope"], "x")
