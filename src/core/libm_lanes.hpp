@@ -1,18 +1,20 @@
 #pragma once
-// exp, log and expm1 of many arguments: each result to the bit what the running
-// libm's exp or log returns for that argument, computed several at a time.
+// exp, log and expm1 of many arguments: each result to the bit what the
+// running libm's function returns for that argument, computed several at a
+// time.
 //
-// glibc (2.28 and later) computes both with Arm's table-driven algorithms,
-// and on x86-64 picks at load time one of two builds of each: one that fuses
-// multiplications and additions (FMA, on CPUs that have it and AVX2) and one
-// that does not (any other CPU, or when told so by GLIBC_TUNABLES). They
-// differ in the last bit now and then. Here both are written out, four
-// arguments per AVX2 instruction, and a probe at first use shows which of
-// them the running libm is, by comparing them with it over every range of
-// its arguments. Where neither is (another libm, another CPU, another
-// algorithm), and for the arguments the algorithms treat apart (exp of tiny,
-// huge or special numbers, log of subnormals and special numbers),
-// each argument goes to the libm function itself.
+// glibc (2.28 and later) computes exp and log with Arm's table-driven
+// algorithms, expm1 with fdlibm's, and on x86-64 picks at load time one of
+// two builds of each: one that fuses multiplications and additions (FMA, on
+// CPUs that have it and AVX2) and one that does not (any other CPU, or when
+// told so by GLIBC_TUNABLES). They differ in the last bit now and then. Here
+// both are written out, four arguments per AVX2 instruction, and a probe at
+// first use shows which of them the running libm is, by comparing them with
+// it over every range of its arguments. Where neither is (another libm,
+// another CPU, another algorithm), and for the arguments the algorithms treat
+// apart (exp of tiny, huge or special numbers, log of subnormals and special
+// numbers, expm1 of 0, tiny, huge and special numbers), each argument goes to
+// the libm function itself.
 #include <cstddef>
 #include <cstdint>
 

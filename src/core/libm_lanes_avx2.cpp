@@ -1,6 +1,6 @@
-// glibc's exp and log, four arguments at a time, in its two builds (with and
-// without fused multiply-add): compiled for AVX2 and FMA, and called only on
-// CPUs that have both (libm_lanes.cpp). Everything here is local to this
+// glibc's exp, log and expm1, four arguments at a time, in its two builds
+// (with and without fused multiply-add): compiled for AVX2 and FMA, and
+// called only on CPUs that have both (libm_lanes.cpp). Everything here is local to this
 // file, so that no function compiled for AVX2 can stand in for another one's
 // copy elsewhere. The operations follow glibc's own, fused exactly where its
 // FMA build fuses them; lanes that its algorithms treat apart go to libm.
@@ -183,8 +183,9 @@ inline I in_range(I a, std::int64_t lo, std::int64_t hi) {  // lo <= a <= hi
 }
 
 // expm1: x = k ln2 + r with the correction c, then fdlibm's rational
-// approximation of r and the reconstruction that k's size calls for; every
-// case is computed and the lane's own kept.
+// approximation of r and the reconstruction that k's size calls for: each
+// case that some lane of the four has is computed, and each lane keeps its
+// own.
 template <class M>
 void expm1_lanes(const double* x, double* out, std::size_t n) {
     for (std::size_t i = 0; i < n; i += 4) {

@@ -48,9 +48,8 @@ TESSEL_WIDE_LANES void GVVSplineDef::vol(const Values& p, double ttx, double /*s
     // exp, expm1 or tanh, or do only arithmetic: the calls for different
     // strikes overlap instead of waiting on one another (log, exp and expm1
     // run four at a time where they are the running libm's,
-    // core/libm_lanes.hpp), and
-    // the arithmetic, divisions and square roots included, runs two strikes
-    // per instruction.
+    // core/libm_lanes.hpp), and the arithmetic, divisions and square roots
+    // included, runs two strikes per instruction.
     // A few strikes go straight through. Every strike meets the same
     // operations in the same order either way.
     constexpr std::size_t BLOCK = 64;
