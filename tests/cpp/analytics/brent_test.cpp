@@ -38,7 +38,9 @@ TEST_P(BrentRoots, WithinToleranceAndNeverSlowerThanBisection) {
         // converges much faster.
         const int bisection = 2 + static_cast<int>(std::ceil(std::log2(std::abs(c.b - c.a) / tol)));
         EXPECT_LE(evals, bisection) << "tol " << tol;
-        if (c.smooth && tol == 1e-10) EXPECT_LT(2 * evals, bisection);
+        if (c.smooth && tol == 1e-10) {
+            EXPECT_LT(2 * evals, bisection);
+        }
     }
 }
 
