@@ -46,7 +46,8 @@ struct Choice {
     Many lanes = nullptr;
 };
 
-#if defined(TESSEL_LIBM_AVX2)
+// The build of one function that the lanes reproduce, probed at its first
+// use, once per process.
 template <class Libm>
 Choice choose(Many plain, Many fused, Libm libm, double lo, double hi, double dense_lo, double dense_hi,
               std::initializer_list<double> special) {
@@ -55,43 +56,27 @@ Choice choose(Many plain, Many fused, Libm libm, double lo, double hi, double de
     if (matches(plain, libm, lo, hi, dense_lo, dense_hi, special)) return {LibmBuild::Plain, plain};
     return {};
 }
-#endif
 
 const Choice& exp_choice() noexcept {
-    static const Choice choice = [] {
-#if defined(TESSEL_LIBM_AVX2)
-        return choose(libm_avx2::exp_plain, libm_avx2::exp_fused, [](double a) { return std::exp(a); }, -760.0,
-                      720.0, -40.0, 40.0, {0.0, -0.0, 0x1p-60, -0x1p-60, 709.7, -745.0, -708.5, INF, -INF, NAN_});
-#else
-        return Choice{};
-#endif
-    }();
+    static const Choice choice =
+        choose(libm_avx2::exp_plain, libm_avx2::exp_fused, [](double a) { return std::exp(a); }, -760.0, 720.0,
+               -40.0, 40.0, {0.0, -0.0, 0x1p-60, -0x1p-60, 709.7, -745.0, -708.5, INF, -INF, NAN_});
     return choice;
 }
 
 const Choice& log_choice() noexcept {
-    static const Choice choice = [] {
-#if defined(TESSEL_LIBM_AVX2)
-        return choose(libm_avx2::log_plain, libm_avx2::log_fused, [](double a) { return std::log(a); }, 1e-3, 1e3,
-                      0.3, 3.0, {1.0, 0.97, 1.05, 0.0, -1.0, 0x1p-1070, 1e300, INF, NAN_});
-#else
-        return Choice{};
-#endif
-    }();
+    static const Choice choice =
+        choose(libm_avx2::log_plain, libm_avx2::log_fused, [](double a) { return std::log(a); }, 1e-3, 1e3, 0.3,
+               3.0, {1.0, 0.97, 1.05, 0.0, -1.0, 0x1p-1070, 1e300, INF, NAN_});
     return choice;
 }
 
 const Choice& expm1_choice() noexcept {
-    static const Choice choice = [] {
-#if defined(TESSEL_LIBM_AVX2)
-        return choose(libm_avx2::expm1_plain, libm_avx2::expm1_fused, [](double a) { return std::expm1(a); }, -45.0,
-                      45.0, -3.0, 3.0,
-                      {0.0, -0.0, 0x1p-55, -0x1p-55, 0.25, -0.25, -0.3, 0.35, -0.35, 1.04, -1.04, 38.8, -38.8, 40.0,
-                       -40.0, 710.0, INF, -INF, NAN_});
-#else
-        return Choice{};
-#endif
-    }();
+    static const Choice choice =
+        choose(libm_avx2::expm1_plain, libm_avx2::expm1_fused, [](double a) { return std::expm1(a); }, -45.0,
+               45.0, -3.0, 3.0,
+               {0.0, -0.0, 0x1p-55, -0x1p-55, 0.25, -0.25, -0.3, 0.35, -0.35, 1.04, -1.04, 38.8, -38.8, 40.0, -40.0,
+                710.0, INF, -INF, NAN_});
     return choice;
 }
 

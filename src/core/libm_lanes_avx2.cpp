@@ -274,4 +274,17 @@ void expm1_fused(const double* x, double* out, std::size_t n) { expm1_lanes<Fuse
 
 }  // namespace tessel::libm_avx2
 
+#else
+
+// Built without AVX2 (another architecture): the lanes are never chosen.
+namespace tessel::libm_avx2 {
+bool available() noexcept { return false; }
+void exp_plain(const double*, double*, std::size_t) {}
+void exp_fused(const double*, double*, std::size_t) {}
+void log_plain(const double*, double*, std::size_t) {}
+void log_fused(const double*, double*, std::size_t) {}
+void expm1_plain(const double*, double*, std::size_t) {}
+void expm1_fused(const double*, double*, std::size_t) {}
+}  // namespace tessel::libm_avx2
+
 #endif
