@@ -63,10 +63,7 @@ bool one_dimension(PyObject* shape, Py_ssize_t& n) {
 bool gather(const char* first, Py_ssize_t stride, std::size_t n, std::vector<double>& out) {
     try {
         out.resize(n);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return false;
-    } catch (const std::length_error&) {
+    } catch (const std::exception&) {  // bad_alloc, or length_error past the vector's limit
         PyErr_NoMemory();
         return false;
     }
@@ -294,23 +291,17 @@ bool read_text_array(PyObject* array, TypeColumn& out, std::optional<std::string
     read = true;
     out.is_array = true;
     out.types.resize(static_cast<std::size_t>(n));
-    // A column repeats a few words: an element whose bytes are those of one
-    // of the two words read last reads as that one did.
-    const char* seen[2] = {nullptr, nullptr};
-    std::size_t seen_at[2] = {0, 0};
-    int older = 0;
+    // An element is known by its bytes.
+    TwoLatest<const char*> latest;
     for (Py_ssize_t i = 0; i < n; ++i) {
         const char* element = first + i * stride;
-        const auto same = [&](int s) {
-            return seen[s] != nullptr && std::memcmp(element, seen[s], static_cast<std::size_t>(stride)) == 0;
-        };
-        if (same(0) || same(1)) {
-            out.types[static_cast<std::size_t>(i)] = out.types[seen_at[same(0) ? 0 : 1]];
+        analytics::OptionType& type = out.types[static_cast<std::size_t>(i)];
+        if (const auto* known = latest.find([&](const char* seen) {
+                return std::memcmp(element, seen, static_cast<std::size_t>(stride)) == 0;
+            })) {
+            type = *known;
             continue;
         }
-        seen[older] = element;
-        seen_at[older] = static_cast<std::size_t>(i);
-        older ^= 1;
         // The code points, less numpy's padding; the four-letter words in ASCII.
         char word[4];
         Py_ssize_t length = width;
@@ -325,15 +316,16 @@ bool read_text_array(PyObject* array, TypeColumn& out, std::optional<std::string
         const auto type_of_word = ascii ? analytics::parse_option_type({word, static_cast<std::size_t>(length)})
                                         : std::nullopt;
         if (type_of_word) {
-            out.types[static_cast<std::size_t>(i)] = *type_of_word;
-            continue;
+            type = *type_of_word;
+        } else {
+            int order = std::endian::native == std::endian::little ? -1 : 1;
+            Ref text(PyUnicode_DecodeUTF32(element, 4 * length, nullptr, &order));
+            if (!text) return false;
+            std::optional<std::string> message;
+            if (!to_option_type(text.get(), type, message, state)) return false;
+            if (message && !unknown) unknown = std::move(message);
         }
-        int order = std::endian::native == std::endian::little ? -1 : 1;
-        Ref text(PyUnicode_DecodeUTF32(element, 4 * length, nullptr, &order));
-        if (!text) return false;
-        std::optional<std::string> message;
-        if (!to_option_type(text.get(), out.types[static_cast<std::size_t>(i)], message, state)) return false;
-        if (message && !unknown) unknown = std::move(message);
+        latest.keep(element, type);
     }
     return true;
 }

@@ -143,35 +143,26 @@ bool to_doubles(PyObject* obj, std::vector<double>& out) {
 
 bool to_option_types(PyObject* obj, std::vector<analytics::OptionType>& out, std::optional<std::string>& unknown,
                      ModuleState& state) {
-    // A column of option types repeats a few objects: an object met before
-    // reads as it did then.
     const bool is_list = PyList_CheckExact(obj);
     if (is_list || PyTuple_CheckExact(obj)) {
         // Reading a text runs no Python code, so the list cannot change while
-        // it is read, and its items need no reference of their own. The two
-        // objects met last are remembered, so that a column mixing a call
-        // word and a put word is read once per word.
+        // it is read, and its items need no reference of their own: an item
+        // is known by its address.
         const Py_ssize_t n = is_list ? PyList_Size(obj) : PyTuple_Size(obj);
         out.assign(static_cast<std::size_t>(n), analytics::OptionType::Call);
-        PyObject* seen[2] = {nullptr, nullptr};
-        analytics::OptionType seen_type[2] = {analytics::OptionType::Call, analytics::OptionType::Call};
-        int older = 0;
+        TwoLatest<PyObject*> latest;
         for (Py_ssize_t i = 0; i < n; ++i) {
             PyObject* item = is_list ? PyList_GetItem(obj, i) : PyTuple_GetItem(obj, i);
             analytics::OptionType& type = out[static_cast<std::size_t>(i)];
-            if (item == seen[0]) {
-                type = seen_type[0];
-            } else if (item == seen[1]) {
-                type = seen_type[1];
-            } else {
-                std::optional<std::string> message;
-                type = analytics::OptionType::Call;  // what an unknown text leaves; the call fails anyway
-                if (!to_option_type(item, type, message, state)) return false;
-                if (message && !unknown) unknown = std::move(message);
-                seen[older] = item;
-                seen_type[older] = type;
-                older ^= 1;
+            if (const auto* known = latest.find([&](PyObject* seen) { return seen == item; })) {
+                type = *known;
+                continue;
             }
+            std::optional<std::string> message;
+            // An unknown text leaves Call; the call fails anyway.
+            if (!to_option_type(item, type, message, state)) return false;
+            if (message && !unknown) unknown = std::move(message);
+            latest.keep(item, type);
         }
         return true;
     }

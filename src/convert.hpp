@@ -39,6 +39,30 @@ bool to_option_type(PyObject* obj, analytics::OptionType& out, std::optional<std
 // `unknown`, as to_option_type does.
 bool to_option_types(PyObject* obj, std::vector<analytics::OptionType>& out, std::optional<std::string>& unknown,
                      ModuleState& state);
+
+// A column of option types repeats a few words: the two met last (by a key
+// that stands for the word) and what each read as, so that a column mixing
+// a call word and a put word reads each once.
+template <class Key>
+class TwoLatest {
+public:
+    template <class Same>
+    const analytics::OptionType* find(Same&& same) const {
+        for (int s = 0; s < 2; ++s)
+            if (key_[s] != Key{} && same(key_[s])) return &type_[s];
+        return nullptr;
+    }
+    void keep(Key key, analytics::OptionType type) {
+        key_[older_] = key;
+        type_[older_] = type;
+        older_ ^= 1;
+    }
+
+private:
+    Key key_[2]{};
+    analytics::OptionType type_[2]{};
+    int older_ = 0;
+};
 bool to_doubles(PyObject* obj, std::vector<double>& out);
 bool to_texts(PyObject* obj, std::vector<std::string>& out);
 bool to_named_doubles(PyObject* obj, NamedDoubles& out);
